@@ -1,0 +1,52 @@
+# POSIX build: our platform layer as a shared library (it plays the part of
+# the system's kernel32/advapi32/oleaut32, so the module and the host share one
+# copy of the per-thread error record and the class catalogue), the module
+# libtessary.so, the script host, tests and benchmarks.
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform/posix/include ${TESSARY_GEN})
+# The generated interface header includes the system headers only on Windows.
+add_compile_definitions(COM_NO_WINDOWS_H)
+
+file(GLOB TESSARY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+add_library(tessary-platform SHARED ${TESSARY_PLATFORM_SOURCES})
+set_target_properties(tessary-platform PROPERTIES CXX_VISIBILITY_PRESET hidden)
+target_link_libraries(tessary-platform PRIVATE dl pthread)
+
+# The core as objects, so the unit tests can reach what the module hides.
+set(TESSARY_CORE_DIRS frame root fsobjects streams drives permissions crypto dictionary)
+set(TESSARY_CORE_SOURCES)
+foreach(dir ${TESSARY_CORE_DIRS})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  list(APPEND TESSARY_CORE_SOURCES ${_src})
+endforeach()
+add_library(tessary_core OBJECT ${TESSARY_CORE_SOURCES}
+            ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp)
+add_dependencies(tessary_core tessary_typelib)
+set_target_properties(tessary_core PROPERTIES CXX_VISIBILITY_PRESET hidden)
+
+add_library(tessary SHARED $<TARGET_OBJECTS:tessary_core>)
+set_target_properties(tessary PROPERTIES CXX_VISIBILITY_PRESET hidden)
+target_link_libraries(tessary PRIVATE tessary-platform)
+target_link_options(tessary PRIVATE -Wl,--no-undefined)
+
+file(GLOB TESSARY_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
+if(TESSARY_HOST_SOURCES)
+  add_executable(tessary-run ${TESSARY_HOST_SOURCES})
+  target_link_libraries(tessary-run PRIVATE tessary-platform duktape m)
+  target_compile_definitions(tessary-run PRIVATE TESSARY_VERSION="${PROJECT_VERSION}")
+  # The host finds the module it was built beside when the store names none.
+  add_dependencies(tessary-run tessary)
+endif()
+
+if(TESSARY_TESTS)
+  enable_testing()
+  include(${CMAKE_SOURCE_DIR}/tests/tests.cmake)
+endif()
+if(TESSARY_BENCH)
+  file(GLOB _bench CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+  if(_bench)
+    find_package(benchmark REQUIRED)
+    add_executable(tessary-bench ${_bench} $<TARGET_OBJECTS:tessary_core>)
+    target_link_libraries(tessary-bench PRIVATE tessary-platform benchmark::benchmark pthread)
+  endif()
+endif()

@@ -1,0 +1,22 @@
+# Windows: tessary.dll, an in-process COM server over the system's own
+# services. The runtime is linked statically so the DLL ships alone; the
+# type library is embedded as a resource and the exports come from a .def.
+include_directories(${CMAKE_SOURCE_DIR} ${TESSARY_GEN})
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+set(TESSARY_CORE_DIRS frame root fsobjects streams drives permissions crypto dictionary)
+set(TESSARY_CORE_SOURCES)
+foreach(dir ${TESSARY_CORE_DIRS})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  list(APPEND TESSARY_CORE_SOURCES ${_src})
+endforeach()
+
+configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
+set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)
+
+add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp
+            ${TESSARY_GEN}/tessary.rc ${CMAKE_SOURCE_DIR}/frame/tessary.def)
+add_dependencies(tessary tessary_typelib)
+set_target_properties(tessary PROPERTIES PREFIX "" OUTPUT_NAME tessary)
+target_link_options(tessary PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
+target_link_libraries(tessary PRIVATE ole32 oleaut32 uuid advapi32 shell32 mpr)
