@@ -1,0 +1,62 @@
+// The root object: what a script creates first. Its entries are split over
+// root/*.cpp by subject; this file holds the class and the frame's part of
+// it (object safety and the web page hooks).
+#pragma once
+
+#include <string>
+
+#include "frame/com_object.h"
+
+class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
+ public:
+  static constexpr const CLSID* kErrorClass = &CLSID_Tessary;
+  ~Tessary();
+
+  // Single files and existence tests (file_ops.cpp).
+  HRESULT STDMETHODCALLTYPE MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE FolderExists(BSTR folder_spec, VARIANT_BOOL* exists) override;
+  HRESULT STDMETHODCALLTYPE FileExists(BSTR file_spec, VARIANT_BOOL* exists) override;
+  HRESULT STDMETHODCALLTYPE CreateFile(BSTR file_name, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CreateUniqueFile(BSTR folder, BSTR prefix, BSTR* created) override;
+  HRESULT STDMETHODCALLTYPE DeleteFile(BSTR file_spec, VARIANT_BOOL force) override;
+  HRESULT STDMETHODCALLTYPE ConcatFiles(BSTR dest_name, BSTR file1, BSTR file2, BSTR file3,
+                                        BSTR file4, BSTR file5) override;
+  HRESULT STDMETHODCALLTYPE DriveExists(BSTR drive_spec, VARIANT_BOOL* exists) override;
+  HRESULT STDMETHODCALLTYPE CreateFolder(BSTR path, IFolder** folder) override;
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, IFolder** folder) override;
+
+  // Path strings and special folders (paths.cpp).
+  HRESULT STDMETHODCALLTYPE BuildPath(BSTR path, BSTR name, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetAbsolutePathName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetTempName(BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetDriveName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetParentFolderName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetFileName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetBaseName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetExtensionName(BSTR path, BSTR* result) override;
+  HRESULT STDMETHODCALLTYPE GetSpecialFolder(SpecialFolderConst which, IFolder** folder) override;
+
+  // Web page hooks.
+  HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
+  HRESULT STDMETHODCALLTYPE OnEndPage() override;
+
+  // IObjectSafety: the root is safe for untrusted callers and nothing else.
+  HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID riid, DWORD* supported,
+                                                      DWORD* enabled) override;
+  HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD mask,
+                                                      DWORD enabled) override;
+
+  // The three page objects kept between OnStartPage and OnEndPage; nothing
+  // reads them, they are kept for the page's lifetime only.
+  IDispatch* page_object(int i) const { return page_objects_[i]; }
+
+ private:
+  void ReleasePageObjects();
+  // A path argument in the system code page; a path the system cannot take
+  // is reported under the root's identity.
+  HRESULT PathArgument(BSTR path, std::string* out);
+
+  DWORD safety_options_ = 0;
+  IDispatch* page_objects_[3] = {nullptr, nullptr, nullptr};
+};
