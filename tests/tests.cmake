@@ -1,0 +1,56 @@
+# Unit tests mirror the sources: tests/unit/<subsystem>/*_test.cpp make one
+# GoogleTest binary per subsystem. Platform tests link only the platform
+# library; the others link the core objects as well.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB _subsystems LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*)
+foreach(dir ${_subsystems})
+  if(NOT IS_DIRECTORY ${dir})
+    continue()
+  endif()
+  get_filename_component(name ${dir} NAME)
+  file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT _src)
+    continue()
+  endif()
+  if(name STREQUAL "platform")
+    add_executable(${name}_tests ${_src})
+  else()
+    add_executable(${name}_tests ${_src} $<TARGET_OBJECTS:tessary_core>)
+    add_dependencies(${name}_tests tessary_typelib)
+  endif()
+  target_include_directories(${name}_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tests/unit)
+  target_link_libraries(${name}_tests PRIVATE tessary-platform GTest::gtest GTest::gtest_main pthread dl)
+  target_compile_definitions(${name}_tests PRIVATE
+    TESSARY_MODULE_PATH="$<TARGET_FILE:tessary>"
+    TESSARY_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TESSARY_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(NOT name STREQUAL "platform")
+    add_dependencies(${name}_tests tessary)
+  endif()
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endforeach()
+
+if(TARGET tessary-run)
+  file(GLOB _scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/scripts/*.js)
+  foreach(script ${_scripts})
+    get_filename_component(name ${script} NAME_WE)
+    add_test(NAME script.${name}
+             COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:tessary-run> -DSCRIPT=${script}
+                     -DMODULE=$<TARGET_FILE:tessary> -DWORK=${CMAKE_BINARY_DIR}/scriptwork/${name}
+                     -P ${CMAKE_SOURCE_DIR}/tests/run_script.cmake)
+    set_tests_properties(script.${name} PROPERTIES LABELS script)
+  endforeach()
+endif()
+
+if(TESSARY_FUZZ)
+  file(GLOB _fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+  foreach(src ${_fuzzers})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE tessary-platform)
+  endforeach()
+endif()
