@@ -1,0 +1,282 @@
+// The root object's entries that act on single files by path, the existence
+// tests and folder creation. The root keeps no file state: each entry works
+// on the strings it is given.
+//
+// The system's file services are called with "::" because on Windows the
+// root's own members CreateFile, CopyFile, MoveFile and DeleteFile share the
+// system's macro names.
+#include <string>
+#include <vector>
+
+#include "frame/switches.h"
+#include "frame/values.h"
+#include "fsobjects/folder.h"
+#include "platform/files.h"
+#include "root/tessary.h"
+
+namespace {
+
+// The last separator of a path; both separators count, as the file services
+// accept both.
+size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+// The system's text for a Win32 code with its line break kept, as the
+// deletion messages carry it.
+std::string SystemText(DWORD code) {
+  char* text = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+      nullptr);
+  std::string result = length && text ? std::string(text, length) : std::string();
+  if (text) LocalFree(text);
+  return result;
+}
+
+// Creates a folder and its missing parents. A level is tried again only
+// after its parent was made; once the parent step fails the level gives up,
+// so an existing or unreachable path costs a few calls, not 50 per level.
+bool CreateFolderPath(const std::string& path) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+      return false;
+    size_t cut = LastSeparator(path);
+    if (cut == std::string::npos || cut == 0) return false;
+    const std::string parent = path.substr(0, cut);
+    if (!CreateFolderPath(parent)) {
+      DWORD parent_error = GetLastError();
+      DWORD attributes = ::GetFileAttributesA(parent.c_str());
+      bool parent_is_folder =
+          attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+      if (!parent_is_folder) {
+        SetLastError(parent_error);
+        return false;
+      }
+    }
+  }
+  return false;
+}
+
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE h) : h_(h) {}
+  ~Handle() { Close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  BOOL Close() {
+    BOOL ok = TRUE;
+    if (valid()) ok = ::CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return ok;
+  }
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+HRESULT Tessary::PathArgument(BSTR path, std::string* out) {
+  HRESULT hr = tessary::ToAnsiPath(path, out);
+  if (FAILED(hr)) return ReportWin32Error(static_cast<DWORD>(HRESULT_CODE(hr)));
+  return S_OK;
+}
+
+HRESULT Tessary::MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) {
+  std::string from, to;
+  HRESULT hr = PathArgument(source, &from);
+  if (SUCCEEDED(hr)) hr = PathArgument(destination, &to);
+  if (FAILED(hr)) return hr;
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!::GetVersionExA(&version)) return ReportLastWin32Error();
+  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+    if (tessary::FromVariantBool(overwrite)) flags |= MOVEFILE_REPLACE_EXISTING;
+    if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return ReportLastWin32Error();
+    return S_OK;
+  }
+  if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) return ReportLastWin32Error();
+  if (!::DeleteFileA(from.c_str())) return ReportLastWin32Error();
+  return S_OK;
+}
+
+HRESULT Tessary::CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) {
+  std::string from, to;
+  HRESULT hr = PathArgument(source, &from);
+  if (SUCCEEDED(hr)) hr = PathArgument(destination, &to);
+  if (FAILED(hr)) return hr;
+  if (!::CopyFileA(from.c_str(), to.c_str(), !tessary::FromVariantBool(overwrite)))
+    return ReportLastWin32Error();
+  return S_OK;
+}
+
+HRESULT Tessary::FolderExists(BSTR folder_spec, VARIANT_BOOL* exists) {
+  if (!exists) return E_POINTER;
+  std::string path;
+  DWORD attributes = FAILED(tessary::ToAnsiPath(folder_spec, &path))
+                         ? INVALID_FILE_ATTRIBUTES
+                         : ::GetFileAttributesA(path.c_str());
+  *exists = tessary::ToVariantBool(attributes != INVALID_FILE_ATTRIBUTES &&
+                                   (attributes & FILE_ATTRIBUTE_DIRECTORY));
+  return S_OK;
+}
+
+HRESULT Tessary::FileExists(BSTR file_spec, VARIANT_BOOL* exists) {
+  if (!exists) return E_POINTER;
+  std::string path;
+  DWORD attributes = FAILED(tessary::ToAnsiPath(file_spec, &path))
+                         ? INVALID_FILE_ATTRIBUTES
+                         : ::GetFileAttributesA(path.c_str());
+  // A failed read counts as a folder, so a missing path is no file.
+  *exists = tessary::ToVariantBool(!(attributes & FILE_ATTRIBUTE_DIRECTORY));
+  return S_OK;
+}
+
+HRESULT Tessary::CreateFile(BSTR file_name, VARIANT_BOOL overwrite) {
+  std::string path;
+  HRESULT hr = PathArgument(file_name, &path);
+  if (FAILED(hr)) return hr;
+  const bool replace = tessary::FromVariantBool(overwrite);
+  Handle file(::CreateFileA(path.c_str(), replace ? FILE_WRITE_DATA : FILE_READ_DATA, FILE_SHARE_READ,
+                            nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
+                            FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return ReportLastWin32Error();
+  if (!file.Close()) return ReportLastWin32Error();
+  return S_OK;
+}
+
+HRESULT Tessary::CreateUniqueFile(BSTR folder, BSTR prefix, BSTR* created) {
+  if (!created) return E_POINTER;
+  *created = nullptr;
+  std::string path, start;
+  HRESULT hr = PathArgument(folder, &path);
+  if (SUCCEEDED(hr)) hr = tessary::ToAnsi(prefix, &start);
+  if (FAILED(hr)) return hr;
+  char name[MAX_PATH] = {0};
+  if (::GetTempFileNameA(path.c_str(), start.c_str(), 0, name) == 0) return ReportLastWin32Error();
+  return tessary::ReturnAnsi(name, created);
+}
+
+HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
+  if (tessary::Switches().disable_delete) return tessary::RefuseDisabled(kErrorClass);
+  std::string spec;
+  HRESULT hr = PathArgument(file_spec, &spec);
+  if (FAILED(hr)) return hr;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(spec.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return ReportError((spec + " could not be found").c_str(), 0);
+    return ReportError(SystemText(error).c_str(), 0);
+  }
+  // Matches are named relative to the folder part of the specification.
+  const size_t cut = LastSeparator(spec);
+  std::string folder = cut == std::string::npos ? std::string() : spec.substr(0, cut + 1);
+  if (folder.empty() && spec.size() >= 2 && spec[1] == ':') folder = spec.substr(0, 2);
+  do {
+    const std::string full = folder + found.cFileName;
+    DWORD attributes = ::GetFileAttributesA(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (tessary::FromVariantBool(force) && !::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+      DWORD error = GetLastError();
+      ::FindClose(search);
+      return ReportWin32Error(error);
+    }
+    if (!::DeleteFileA(full.c_str())) {
+      const std::string message = "File: " + full + "\nError: " + SystemText(GetLastError());
+      if (!::FindClose(search)) return ReportLastWin32Error();
+      return ReportError(message.c_str(), 0);
+    }
+  } while (::FindNextFileA(search, &found));
+  if (!::FindClose(search)) return ReportLastWin32Error();
+  return S_OK;
+}
+
+HRESULT Tessary::ConcatFiles(BSTR dest_name, BSTR file1, BSTR file2, BSTR file3, BSTR file4,
+                             BSTR file5) {
+  std::string destination;
+  HRESULT hr = PathArgument(dest_name, &destination);
+  if (FAILED(hr)) return hr;
+  // file1 and file2 are always opened, also when empty; the others only
+  // when given.
+  std::vector<std::string> names;
+  BSTR inputs[] = {file1, file2, file3, file4, file5};
+  for (int i = 0; i < 5; ++i) {
+    if (i >= 2 && SysStringLen(inputs[i]) == 0) continue;
+    std::string name;
+    hr = PathArgument(inputs[i], &name);
+    if (FAILED(hr)) return hr;
+    names.push_back(name);
+  }
+  // Every source is open for shared reading before the destination is
+  // created, so a destination that is also a source fails with a sharing
+  // violation instead of truncating its own content.
+  std::vector<Handle> sources;
+  for (const std::string& name : names) {
+    Handle source(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    if (!source.valid()) return ReportWin32Error(GetLastError(), (name + ": ").c_str());
+    sources.push_back(std::move(source));
+  }
+  Handle out(::CreateFileA(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           0, nullptr));
+  if (!out.valid()) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+  std::vector<char> buffer(64 * 1024);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    for (;;) {
+      DWORD read = 0;
+      if (!::ReadFile(sources[i].get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                      nullptr)) {
+        // A source that cannot be read to its end would leave a shortened
+        // result behind a success.
+        return ReportWin32Error(GetLastError(), (names[i] + ": ").c_str());
+      }
+      if (read == 0) break;
+      DWORD written = 0;
+      if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr))
+        return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+      if (written != read) return ReportWin32Error(ERROR_DISK_FULL, (destination + ": ").c_str());
+    }
+    if (!::FlushFileBuffers(out.get())) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+    sources[i].Close();
+  }
+  if (!out.Close()) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+  return S_OK;
+}
+
+HRESULT Tessary::DriveExists(BSTR drive_spec, VARIANT_BOOL* exists) {
+  if (!exists) return E_POINTER;
+  *exists = VARIANT_FALSE;
+  std::string spec;
+  if (FAILED(tessary::ToAnsiPath(drive_spec, &spec))) return S_OK;
+  if (spec.size() >= 2 && spec[0] == '\\' && spec[1] == '\\') {
+    *exists = tessary::ToVariantBool(::GetFileAttributesA(spec.c_str()) != INVALID_FILE_ATTRIBUTES);
+    return S_OK;
+  }
+  if (spec.size() >= 4) return S_OK;
+  if (spec.size() == 1) spec += ":\\";
+  if (spec.size() == 2) spec += "\\";
+  *exists = tessary::ToVariantBool(::GetDriveTypeA(spec.c_str()) != DRIVE_NO_ROOT_DIR);
+  return S_OK;
+}
+
+HRESULT Tessary::CreateFolder(BSTR path, IFolder** folder) {
+  if (!folder) return E_POINTER;
+  *folder = nullptr;
+  std::string target;
+  HRESULT hr = PathArgument(path, &target);
+  if (FAILED(hr)) return hr;
+  if (!target.empty() && (target.back() == '\\' || target.back() == '/')) target.pop_back();
+  if (!CreateFolderPath(target)) return ReportLastWin32Error();
+  return tessary::NewFolder(path, folder);
+}
+
+HRESULT Tessary::GetFolder(BSTR path, IFolder** folder) { return tessary::NewFolder(path, folder); }

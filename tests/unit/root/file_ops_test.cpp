@@ -1,0 +1,289 @@
+// The root object's file entries against real files. With no drive mapping
+// in the store, C: is "/", so a temporary folder /tmp/x is C:\tmp\x.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+
+#include "frame/switches.h"
+#include "frame/values.h"
+#include "root/tessary.h"
+#include "test_support.h"
+
+namespace {
+
+using tessary::Bstr;
+
+Bstr B(const std::string& text) {
+  Bstr s;
+  EXPECT_EQ(S_OK, s.FromAnsi(text));
+  return s;
+}
+
+std::string Text(BSTR s) {
+  std::string out;
+  EXPECT_EQ(S_OK, tessary::ToAnsi(s, &out));
+  return out;
+}
+
+struct ErrorRecord {
+  std::string description;
+  std::string source;
+};
+
+ErrorRecord TakeError() {
+  ErrorRecord r;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
+  BSTR d = nullptr, s = nullptr;
+  info->GetDescription(&d);
+  info->GetSource(&s);
+  r.description = Text(d);
+  r.source = Text(s);
+  SysFreeString(d);
+  SysFreeString(s);
+  info->Release();
+  return r;
+}
+
+class RootFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, tessary::CreateObject(&root_));
+    tessary::LoadFeatureSwitches();
+  }
+  void TearDown() override {
+    root_->Release();
+    chmod_all();
+  }
+  void chmod_all() {
+    // Read-only files left by a test must not stop the folder's removal.
+    std::error_code ec;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(dir_.path(), ec))
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+  }
+
+  // The Windows name of a file in the temporary folder.
+  std::string W(const std::string& name = "") const {
+    std::string path = "C:" + dir_.path() + (name.empty() ? "" : "/" + name);
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  }
+  std::string P(const std::string& name) const { return dir_ / name; }
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream(P(name), std::ios::binary) << content;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(P(name), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  bool Exists(const std::string& name) { return std::filesystem::exists(P(name)); }
+
+  tessary::testing::ScopedStore store_;
+  tessary::testing::TempDir dir_;
+  Tessary* root_ = nullptr;
+};
+
+TEST_F(RootFiles, ExistenceTestsTellFilesFromFolders) {
+  Write("a.txt", "x");
+  std::filesystem::create_directory(P("sub"));
+  VARIANT_BOOL yes = 0;
+  root_->FileExists(B(W("a.txt")).get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  root_->FileExists(B(W("sub")).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  root_->FolderExists(B(W("sub")).get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  root_->FolderExists(B(W("a.txt")).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  root_->FileExists(B(W("missing")).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  root_->FolderExists(B(W("missing")).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  // Forward slashes name the same file; an over-long path is simply absent.
+  root_->FileExists(B("C:" + dir_.path() + "/a.txt").get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  root_->FileExists(B("C:\\" + std::string(300, 'a')).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+}
+
+TEST_F(RootFiles, CreateFileTruncatesOrRefusesAnExistingFile) {
+  Write("a.txt", "content");
+  ASSERT_EQ(S_OK, root_->CreateFile(B(W("a.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ("", Read("a.txt"));
+  Write("a.txt", "kept");
+  EXPECT_EQ(static_cast<HRESULT>(0x80070050), root_->CreateFile(B(W("a.txt")).get(), VARIANT_FALSE));
+  ErrorRecord e = TakeError();
+  EXPECT_EQ("The file exists.", e.description);
+  EXPECT_EQ("kept", Read("a.txt"));
+  ASSERT_EQ(S_OK, root_->CreateFile(B(W("new.txt")).get(), VARIANT_FALSE));
+  EXPECT_TRUE(Exists("new.txt"));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070003),
+            root_->CreateFile(B(W("no\\such\\folder.txt")).get(), VARIANT_TRUE));
+}
+
+TEST_F(RootFiles, OverLongPathsAreRefusedWithTheirOwnCode) {
+  std::string long_path = W(std::string(300, 'x'));
+  EXPECT_EQ(static_cast<HRESULT>(0x800700CE), root_->CreateFile(B(long_path).get(), VARIANT_TRUE));
+  EXPECT_EQ("The filename or extension is too long.", TakeError().description);
+  EXPECT_EQ(static_cast<HRESULT>(0x800700CE),
+            root_->CopyFile(B(W("a")).get(), B(long_path).get(), VARIANT_TRUE));
+}
+
+TEST_F(RootFiles, CopyAndMoveRespectOverwrite) {
+  Write("a.txt", "A");
+  Write("b.txt", "B");
+  EXPECT_EQ(static_cast<HRESULT>(0x80070050),
+            root_->CopyFile(B(W("a.txt")).get(), B(W("b.txt")).get(), VARIANT_FALSE));
+  EXPECT_EQ("B", Read("b.txt"));
+  ASSERT_EQ(S_OK, root_->CopyFile(B(W("a.txt")).get(), B(W("b.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ("A", Read("b.txt"));
+
+  Write("c.txt", "C");
+  EXPECT_EQ(static_cast<HRESULT>(0x800700B7),
+            root_->MoveFile(B(W("c.txt")).get(), B(W("b.txt")).get(), VARIANT_FALSE));
+  EXPECT_EQ("C", Read("c.txt"));
+  ASSERT_EQ(S_OK, root_->MoveFile(B(W("c.txt")).get(), B(W("b.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ("C", Read("b.txt"));
+  EXPECT_FALSE(Exists("c.txt"));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070002),
+            root_->MoveFile(B(W("c.txt")).get(), B(W("d.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ("The system cannot find the file specified.", TakeError().description);
+}
+
+TEST_F(RootFiles, DeleteFileTakesWildcardsAndSkipsFolders) {
+  Write("one.log", "1");
+  Write("TWO.LOG", "2");
+  Write("keep.txt", "3");
+  std::filesystem::create_directory(P("dir.log"));
+  ASSERT_EQ(S_OK, root_->DeleteFile(B(W("*.log")).get(), VARIANT_FALSE));
+  EXPECT_FALSE(Exists("one.log"));
+  EXPECT_FALSE(Exists("TWO.LOG"));
+  EXPECT_TRUE(Exists("keep.txt"));
+  EXPECT_TRUE(Exists("dir.log"));
+
+  const std::string spec = W("*.none");
+  EXPECT_EQ(DISP_E_EXCEPTION, root_->DeleteFile(B(spec).get(), VARIANT_FALSE));
+  EXPECT_EQ(spec + " could not be found", TakeError().description);
+
+  // A specification written with forward slashes names its matches the
+  // same way.
+  Write("slash.tmp", "x");
+  ASSERT_EQ(S_OK, root_->DeleteFile(B("C:" + dir_.path() + "/slash.tmp").get(), VARIANT_FALSE));
+  EXPECT_FALSE(Exists("slash.tmp"));
+}
+
+TEST_F(RootFiles, DeleteFileOfAReadOnlyFileNeedsForce) {
+  Write("ro.txt", "x");
+  chmod(P("ro.txt").c_str(), 0444);
+  EXPECT_EQ(DISP_E_EXCEPTION, root_->DeleteFile(B(W("ro.txt")).get(), VARIANT_FALSE));
+  EXPECT_EQ("File: " + W("ro.txt") + "\nError: Access is denied.\r\n", TakeError().description);
+  EXPECT_TRUE(Exists("ro.txt"));
+  ASSERT_EQ(S_OK, root_->DeleteFile(B(W("ro.txt")).get(), VARIANT_TRUE));
+  EXPECT_FALSE(Exists("ro.txt"));
+}
+
+TEST_F(RootFiles, DeleteIsRefusedWhenTheAdministratorDisabledIt) {
+  Write("a.txt", "x");
+  store_.Write(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Parameters]\n"
+      "\"DisableDelete\"=dword:00000001\n");
+  tessary::LoadFeatureSwitches();
+  EXPECT_EQ(E_ACCESSDENIED, root_->DeleteFile(B(W("a.txt")).get(), VARIANT_TRUE));
+  ErrorRecord e = TakeError();
+  EXPECT_EQ(
+      "This option has been disabled in the registry please see your administrator for more "
+      "information.",
+      e.description);
+  EXPECT_TRUE(Exists("a.txt"));
+  store_.Write("REGEDIT4\n");
+  tessary::LoadFeatureSwitches();
+}
+
+TEST_F(RootFiles, ConcatFilesAppendsInArgumentOrderSkippingEmptyNames) {
+  Write("1", "one,");
+  Write("2", "two,");
+  Write("4", "four");
+  ASSERT_EQ(S_OK, root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(W("2")).get(), nullptr,
+                                     B(W("4")).get(), nullptr));
+  EXPECT_EQ("one,two,four", Read("out"));
+}
+
+TEST_F(RootFiles, ConcatFilesIntoItsOwnSourceFailsWithoutTouchingIt) {
+  Write("1", "one");
+  Write("2", "two");
+  const std::string dest = W("1");
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020),
+            root_->ConcatFiles(B(dest).get(), B(dest).get(), B(W("2")).get(), nullptr, nullptr, nullptr));
+  ErrorRecord e = TakeError();
+  EXPECT_EQ(0u, e.description.find(dest + ": The process cannot access the file"));
+  EXPECT_EQ("one", Read("1"));
+}
+
+TEST_F(RootFiles, ConcatFilesReportsAMissingSourceByName) {
+  Write("1", "one");
+  const std::string missing = W("nope");
+  EXPECT_EQ(static_cast<HRESULT>(0x80070002),
+            root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(missing).get(), nullptr, nullptr,
+                               nullptr));
+  EXPECT_EQ(missing + ": The system cannot find the file specified.", TakeError().description);
+  EXPECT_FALSE(Exists("out"));  // the destination is opened only after every source
+}
+
+TEST_F(RootFiles, DriveExistsAcceptsOnlyDriveForms) {
+  VARIANT_BOOL yes = 0;
+  for (const char* spec : {"C", "c:", "C:\\"}) {
+    root_->DriveExists(B(spec).get(), &yes);
+    EXPECT_EQ(VARIANT_TRUE, yes) << spec;
+  }
+  root_->DriveExists(B("C:\\tmp").get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  root_->DriveExists(B("Q:").get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  root_->DriveExists(B("").get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+}
+
+TEST_F(RootFiles, CreateFolderMakesMissingParentsAndReturnsTheFolder) {
+  IFolder* folder = nullptr;
+  ASSERT_EQ(S_OK, root_->CreateFolder(B(W("a\\b\\c\\")).get(), &folder));
+  ASSERT_NE(nullptr, folder);
+  BSTR path = nullptr;
+  ASSERT_EQ(S_OK, folder->get_Path(&path));
+  EXPECT_EQ(W("a\\b\\c"), Text(path));
+  SysFreeString(path);
+  folder->Release();
+  EXPECT_TRUE(std::filesystem::is_directory(P("a/b/c")));
+}
+
+TEST_F(RootFiles, CreateFolderOfAnExistingFolderFailsPromptly) {
+  std::filesystem::create_directories(P("x/y/z"));
+  IFolder* folder = nullptr;
+  EXPECT_EQ(static_cast<HRESULT>(0x800700B7), root_->CreateFolder(B(W("x\\y\\z")).get(), &folder));
+  EXPECT_EQ(nullptr, folder);
+  EXPECT_EQ("Cannot create a file when that file already exists.", TakeError().description);
+}
+
+TEST_F(RootFiles, CreateFolderWithAnEmptyPathFailsWithTheSystemText) {
+  IFolder* folder = nullptr;
+  HRESULT hr = root_->CreateFolder(nullptr, &folder);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(0x8007, static_cast<uint32_t>(hr) >> 16);
+  EXPECT_FALSE(TakeError().description.empty());
+}
+
+TEST_F(RootFiles, CreateUniqueFileMakesAnEmptyFileWithThePrefix) {
+  BSTR name = nullptr;
+  ASSERT_EQ(S_OK, root_->CreateUniqueFile(B(W()).get(), B("abcdef").get(), &name));
+  const std::string full = Text(name);
+  SysFreeString(name);
+  const std::string file = full.substr(full.rfind('\\') + 1);
+  EXPECT_EQ(0u, file.find("abc"));
+  EXPECT_TRUE(Exists(file));
+  EXPECT_EQ("", Read(file));
+}
+
+}  // namespace
