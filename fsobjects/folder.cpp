@@ -1,7 +1,10 @@
 #include "fsobjects/folder.h"
 
 #include "frame/values.h"
+#include "fsobjects/fs_common.h"
 #include "platform/files.h"
+#include "platform/modules.h"
+#include "platform/shell.h"
 
 HRESULT Folder::InitFromPath(BSTR path) {
   std::string ansi;
@@ -38,6 +41,105 @@ HRESULT Folder::InitFromPath(BSTR path) {
 HRESULT Folder::get_Path(BSTR* path) { return tessary::ReturnAnsi(full_path_, path); }
 
 HRESULT Folder::get_Name(BSTR* name) { return tessary::ReturnAnsi(name_, name); }
+
+HRESULT Folder::put_Name(BSTR name) {
+  std::string leaf;
+  HRESULT hr = tessary::ToAnsi(name, &leaf);
+  if (FAILED(hr)) return hr;
+  size_t cut = full_path_.rfind('\\');
+  const std::string target =
+      (cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1)) + leaf;
+  if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
+    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
+  if (!::MoveFileExA(full_path_.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return ReportLastWin32Error();
+  // Unlike a File, the Folder follows its rename.
+  name_ = leaf;
+  full_path_ = target;
+  return S_OK;
+}
+
+HRESULT Folder::get_SearchWildCard(BSTR* pattern) {
+  return tessary::ReturnAnsi(search_wildcard_, pattern);
+}
+
+HRESULT Folder::put_SearchWildCard(BSTR pattern) { return tessary::ToAnsi(pattern, &search_wildcard_); }
+
+HRESULT Folder::get_ShortPath(BSTR* path) {
+  return tessary::ReturnAnsi(tessary::ShortPathOf(full_path_), path);
+}
+
+HRESULT Folder::get_ShortName(BSTR* name) {
+  return tessary::ReturnAnsi(tessary::ShortNameOf(full_path_), name);
+}
+
+HRESULT Folder::get_DateCreated(DATE* date) {
+  return tessary::ItemDate(kErrorClass, full_path_, tessary::FileTime::kCreated, date);
+}
+
+HRESULT Folder::get_DateLastModified(DATE* date) {
+  return tessary::ItemDate(kErrorClass, full_path_, tessary::FileTime::kLastModified, date);
+}
+
+HRESULT Folder::get_DateLastAccessed(DATE* date) {
+  return tessary::ItemDate(kErrorClass, full_path_, tessary::FileTime::kLastAccessed, date);
+}
+
+HRESULT Folder::get_Attributes(QNFileAttribute* attributes) {
+  return tessary::ItemAttributes(kErrorClass, full_path_, attributes);
+}
+
+HRESULT Folder::put_Attributes(QNFileAttribute attributes) {
+  return tessary::SetItemAttributes(kErrorClass, full_path_, attributes);
+}
+
+std::string Folder::ParentText() const {
+  const std::string candidate = full_path_ + "\\..";
+  char buffer[MAX_PATH] = {0};
+  DWORD length = candidate.size() < MAX_PATH ? ::GetFullPathNameA(candidate.c_str(), 256, buffer, nullptr)
+                                             : 0;
+  if (length == 0 || length >= 256) return full_path_;
+  return buffer;
+}
+
+HRESULT Folder::get_ParentFolder(IFolder** folder) {
+  if (!folder) return E_POINTER;
+  *folder = nullptr;
+  const std::string parent = ParentText();
+  if (parent == full_path_) return S_OK;  // a root has no parent: the script sees Nothing
+  return tessary::NewFolder(parent, folder);
+}
+
+HRESULT Folder::get_IsRootFolder(VARIANT_BOOL* root) {
+  if (!root) return E_POINTER;
+  *root = tessary::ToVariantBool(ParentText() == full_path_);
+  return S_OK;
+}
+
+HRESULT Folder::get_FileSystem(QNFileSystemType* file_system) {
+  return tessary::VolumeFileSystem(full_path_, file_system);
+}
+
+HRESULT Folder::get_AccountServer(BSTR* server) { return tessary::ReturnAnsi(account_server_, server); }
+
+HRESULT Folder::put_AccountServer(BSTR server) { return tessary::ToAnsi(server, &account_server_); }
+
+HRESULT Folder::get_Type(BSTR* type) {
+  if (!type) return E_POINTER;
+  *type = nullptr;
+  // The shell is looked up at run time; without it the type is "".
+  HMODULE shell = ::LoadLibraryA("SHELL32.DLL");
+  if (!shell) return S_OK;
+  auto get_info = reinterpret_cast<SHGetFileInfoAFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetFileInfoA")));
+  std::string name;
+  if (get_info) {
+    SHFILEINFOA info = {};
+    if (get_info(full_path_.c_str(), 0, &info, sizeof info, SHGFI_TYPENAME)) name = info.szTypeName;
+  }
+  ::FreeLibrary(shell);
+  return tessary::ReturnAnsi(name, type);
+}
 
 TESSARY_CREATABLE(Folder)
 

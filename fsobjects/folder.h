@@ -16,11 +16,35 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   // IFolder
   HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override;
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override;
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override;
+  HRESULT STDMETHODCALLTYPE get_SearchWildCard(BSTR* pattern) override;
+  HRESULT STDMETHODCALLTYPE put_SearchWildCard(BSTR pattern) override;
+  HRESULT STDMETHODCALLTYPE get_ShortPath(BSTR* path) override;
+  HRESULT STDMETHODCALLTYPE get_ShortName(BSTR* name) override;
+  HRESULT STDMETHODCALLTYPE get_DateCreated(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_DateLastModified(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_DateLastAccessed(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_Attributes(QNFileAttribute* attributes) override;
+  HRESULT STDMETHODCALLTYPE put_Attributes(QNFileAttribute attributes) override;
+  HRESULT STDMETHODCALLTYPE get_ParentFolder(IFolder** folder) override;
+  HRESULT STDMETHODCALLTYPE get_IsRootFolder(VARIANT_BOOL* root) override;
+  HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
+  HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
+  HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
+  HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
+
+  const std::string& full_path() const { return full_path_; }
+  const std::string& search_wildcard() const { return search_wildcard_; }
 
  private:
+  // The parent as the system normalises full path + "\.."; equal to the
+  // full path for a root.
+  std::string ParentText() const;
+
   std::string name_;
   std::string full_path_;
   std::string search_wildcard_ = "*";
+  std::string account_server_;
 };
 
 namespace tessary {

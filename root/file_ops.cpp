@@ -10,6 +10,7 @@
 
 #include "frame/switches.h"
 #include "frame/values.h"
+#include "fsobjects/file.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
 #include "root/tessary.h"
@@ -280,3 +281,5 @@ HRESULT Tessary::CreateFolder(BSTR path, IFolder** folder) {
 }
 
 HRESULT Tessary::GetFolder(BSTR path, IFolder** folder) { return tessary::NewFolder(path, folder); }
+
+HRESULT Tessary::GetFile(BSTR path, IFile** file) { return tessary::NewFile(path, file); }

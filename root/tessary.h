@@ -25,6 +25,7 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE DriveExists(BSTR drive_spec, VARIANT_BOOL* exists) override;
   HRESULT STDMETHODCALLTYPE CreateFolder(BSTR path, IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, IFolder** folder) override;
+  HRESULT STDMETHODCALLTYPE GetFile(BSTR path, IFile** file) override;
 
   // Path strings and special folders (paths.cpp).
   HRESULT STDMETHODCALLTYPE BuildPath(BSTR path, BSTR name, BSTR* result) override;

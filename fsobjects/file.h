@@ -1,0 +1,60 @@
+// The File object: one file on disk, named by the path fixed when it is
+// initialised. It keeps no open handle between calls; every member works on
+// the stored path at the moment of the call.
+#pragma once
+
+#include <string>
+
+#include "frame/com_object.h"
+
+class File : public tessary::Object<File, IFile, IFileInit> {
+ public:
+  static constexpr const CLSID* kErrorClass = &CLSID_File;
+
+  // IFileInit
+  HRESULT STDMETHODCALLTYPE InitFromFolderAndName(BSTR folder_path, BSTR name) override;
+  HRESULT STDMETHODCALLTYPE InitFromPath(BSTR full_path) override;
+
+  // IFile
+  HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override;
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override;
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override;
+  HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
+  HRESULT STDMETHODCALLTYPE get_DateCreated(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_DateLastModified(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_DateLastAccessed(DATE* date) override;
+  HRESULT STDMETHODCALLTYPE get_Attributes(QNFileAttribute* attributes) override;
+  HRESULT STDMETHODCALLTYPE put_Attributes(QNFileAttribute attributes) override;
+  HRESULT STDMETHODCALLTYPE Copy(BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE Move(BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE get_Size(VARIANT* size) override;
+  HRESULT STDMETHODCALLTYPE get_ParentFolder(IFolder** folder) override;
+  HRESULT STDMETHODCALLTYPE Delete(VARIANT_BOOL force) override;
+  HRESULT STDMETHODCALLTYPE get_ShortPath(BSTR* path) override;
+  HRESULT STDMETHODCALLTYPE get_ShortName(BSTR* name) override;
+  HRESULT STDMETHODCALLTYPE get_Accessible(VARIANT_BOOL* accessible) override;
+  HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
+  HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
+  HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
+
+ private:
+  HRESULT Probe();
+  // A destination without a separator names a file in this file's folder.
+  std::string Destination(const std::string& text) const;
+
+  bool accessible_ = false;
+  std::string name_;
+  std::string folder_path_;
+  std::string full_path_;
+  std::string account_server_;
+};
+
+namespace tessary {
+
+// Creates a File for a path (IFileInit::InitFromPath) or for a folder and a
+// name (InitFromFolderAndName) and hands out its IFile; failures are
+// returned as the File reported them.
+HRESULT NewFile(BSTR path, IFile** out);
+HRESULT NewFile(BSTR folder_path, BSTR name, IFile** out);
+
+}  // namespace tessary

@@ -1,0 +1,80 @@
+// Shared by the File and Folder tests: strings, error records and a
+// temporary folder seen through its Windows name (C: is "/" without a drive
+// mapping).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "frame/values.h"
+#include "test_support.h"
+
+namespace tessary::testing {
+
+inline Bstr B(const std::string& text) {
+  Bstr s;
+  EXPECT_EQ(S_OK, s.FromAnsi(text));
+  return s;
+}
+
+inline std::string Text(BSTR s) {
+  std::string out;
+  EXPECT_EQ(S_OK, ToAnsi(s, &out));
+  return out;
+}
+
+// Takes a BSTR result and frees it.
+inline std::string Take(BSTR s) {
+  std::string text = Text(s);
+  SysFreeString(s);
+  return text;
+}
+
+struct ErrorRecord {
+  bool present = false;
+  std::string description;
+  std::string source;
+};
+
+inline ErrorRecord TakeError() {
+  ErrorRecord r;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
+  r.present = true;
+  BSTR d = nullptr, s = nullptr;
+  info->GetDescription(&d);
+  info->GetSource(&s);
+  r.description = Take(d);
+  r.source = Take(s);
+  info->Release();
+  return r;
+}
+
+class FsTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    std::error_code ec;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(dir_.path(), ec))
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+  }
+  std::string W(const std::string& name = "") const {
+    std::string path = "C:" + dir_.path() + (name.empty() ? "" : "/" + name);
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  }
+  std::string P(const std::string& name) const { return dir_ / name; }
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream(P(name), std::ios::binary) << content;
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(P(name)); }
+
+  ScopedStore store_;
+  TempDir dir_;
+};
+
+}  // namespace tessary::testing
