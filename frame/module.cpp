@@ -240,7 +240,11 @@ HRESULT RegisterServer() {
     HRESULT hr = RegisterOneClass(kClassTable[i], path);
     if (FAILED(hr)) return hr;
   }
-  return RegisterTypeLibrary(path);
+  HRESULT hr = RegisterTypeLibrary(path);
+  // Registry writes reach the disk lazily; a registration is made durable
+  // once, at its end.
+  RegFlushKey(HKEY_CLASSES_ROOT);
+  return hr;
 }
 
 HRESULT UnregisterServer() {
@@ -250,6 +254,7 @@ HRESULT UnregisterServer() {
     if (FAILED(hr) && SUCCEEDED(first)) first = hr;
   }
   HRESULT hr = UnregisterTypeLibrary();
+  RegFlushKey(HKEY_CLASSES_ROOT);
   return FAILED(first) ? first : hr;
 }
 

@@ -43,6 +43,8 @@ TESSARY_EXPORT LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserve
                                        LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                        LPDWORD lpdwDisposition);
 TESSARY_EXPORT LSTATUS RegCloseKey(HKEY hKey);
+// Writes reach the disk lazily; this makes them durable.
+TESSARY_EXPORT LSTATUS RegFlushKey(HKEY hKey);
 TESSARY_EXPORT LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
                                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 TESSARY_EXPORT LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
