@@ -1,0 +1,444 @@
+#include "host/dispatch_object.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+#include "host/variant_convert.h"
+
+namespace tessary::host {
+namespace {
+
+constexpr const char* kRefKey = DUK_HIDDEN_SYMBOL("ref");
+constexpr const char* kMethodsKey = DUK_HIDDEN_SYMBOL("methods");
+
+HostRef* g_refs = nullptr;
+
+void DropRef(HostRef* ref) {
+  if (ref->prev) {
+    ref->prev->next = ref->next;
+  } else {
+    g_refs = ref->next;
+  }
+  if (ref->next) ref->next->prev = ref->prev;
+  if (ref->object) ref->object->Release();
+  if (ref->array) SafeArrayDestroy(ref->array);
+  VariantClear(&ref->current);
+  std::free(ref);
+}
+
+// ---------------------------------------------------------------------------
+// What the host has learned about members, per class and name.
+
+enum class MemberKind : unsigned char { kMissing, kUnprobed, kProperty, kCallable };
+
+struct MemberEntry {
+  DISPID id;
+  MemberKind kind;
+};
+
+struct MemberKey {
+  const void* vtable;
+  std::string name;  // ASCII letters lowered: lookups ignore case
+  bool operator==(const MemberKey& other) const {
+    return vtable == other.vtable && name == other.name;
+  }
+};
+
+struct MemberKeyHash {
+  size_t operator()(const MemberKey& key) const {
+    return std::hash<std::string>()(key.name) ^ (std::hash<const void*>()(key.vtable) << 1);
+  }
+};
+
+// Entries are never erased while a script runs, so pointers to them stay
+// valid across calls.
+std::unordered_map<MemberKey, MemberEntry, MemberKeyHash> g_members;
+
+// Objects of one class share one dispatch table; the module's classes never
+// share a table with another class.
+const void* ClassOf(IDispatch* object) { return *reinterpret_cast<const void* const*>(object); }
+
+HRESULT LookUpMember(IDispatch* object, const char* name, size_t size, MemberEntry** out) noexcept {
+  try {
+    MemberKey key{ClassOf(object), std::string(name, size)};
+    for (char& c : key.name)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    auto found = g_members.find(key);
+    if (found != g_members.end()) {
+      *out = &found->second;
+      return S_OK;
+    }
+    BSTR wide = EngineBytesToBstr(name, size);
+    if (!wide) return E_OUTOFMEMORY;
+    LPOLESTR names[1] = {wide};
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    SysFreeString(wide);
+    MemberEntry entry{id, MemberKind::kUnprobed};
+    if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND) {
+      entry.kind = MemberKind::kMissing;
+    } else if (FAILED(hr)) {
+      return hr;
+    }
+    *out = &g_members.emplace(std::move(key), entry).first->second;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+bool NoSuchProperty(HRESULT hr) {
+  return hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL;
+}
+
+void FreeOutcome(CallOutcome* out) {
+  VariantClear(&out->result);
+  SysFreeString(out->source);
+  SysFreeString(out->description);
+  out->source = nullptr;
+  out->description = nullptr;
+}
+
+// The object of the trap's target (index 0), or a thrown error.
+IDispatch* TargetObject(duk_context* ctx) {
+  HostRef* ref = GetRef(ctx, 0);
+  if (!ref || ref->kind != RefKind::kDispatch || !ref->object)
+    ThrowHostError(ctx, E_POINTER, "The object has been released");
+  return static_cast<IDispatch*>(ref->object);
+}
+
+// ---------------------------------------------------------------------------
+// Native functions.
+
+duk_ret_t FinalizeRef(duk_context* ctx) {
+  duk_get_prop_string(ctx, 0, kRefKey);
+  HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  if (ref) {
+    duk_push_pointer(ctx, nullptr);
+    duk_put_prop_string(ctx, 0, kRefKey);
+    DropRef(ref);
+  }
+  return 0;
+}
+
+// A dispatch object called with `new`.
+duk_ret_t TargetCall(duk_context* ctx) {
+  ThrowHostError(ctx, kNotSupportedAction, "Object doesn't support this action");
+}
+
+// A bound method: `this` does not matter, as in the Windows engine, where
+// `var f = o.Method; f()` still calls o's member.
+duk_ret_t CallMethod(duk_context* ctx) {
+  duk_idx_t count = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  HostRef* ref = GetRef(ctx, -1);
+  if (!ref || !ref->object) ThrowHostError(ctx, E_POINTER, "The object has been released");
+  return InvokeWithStack(ctx, static_cast<IDispatch*>(ref->object), ref->member,
+                         DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, count);
+}
+
+// valueOf and toString of a dispatch object without members of those names:
+// its default value, so that "" + file and file == path behave as in the
+// Windows engine.
+duk_ret_t DefaultValue(duk_context* ctx) {
+  duk_push_this(ctx);
+  HostRef* ref = GetRef(ctx, -1);
+  if (!ref || ref->kind != RefKind::kDispatch || !ref->object)
+    ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
+  CallOutcome out;
+  InvokeMember(static_cast<IDispatch*>(ref->object), DISPID_VALUE, DISPATCH_PROPERTYGET, nullptr, 0,
+               false, &out);
+  if (FAILED(out.hr)) {
+    if (NoSuchProperty(out.hr)) {
+      FreeOutcome(&out);
+      ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
+    }
+    ThrowOutcome(ctx, &out);
+  }
+  PushAndClear(ctx, &out.result);
+  return 1;
+}
+
+// Returns the method `member` of the trap's target for the key at index 1,
+// made once per object and name.
+duk_ret_t PushMethod(duk_context* ctx, IDispatch* object, DISPID member) {
+  HostRef* ref = NewRef(RefKind::kMethod);
+  if (!ref) ThrowHostError(ctx, E_OUTOFMEMORY, "Out of memory");
+  object->AddRef();
+  ref->object = object;
+  ref->member = member;
+  duk_push_c_function(ctx, CallMethod, DUK_VARARGS);
+  AttachRef(ctx, -1, ref);
+  if (!duk_get_prop_string(ctx, 0, kMethodsKey)) {
+    duk_pop(ctx);
+    duk_push_bare_object(ctx);
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, 0, kMethodsKey);
+  }
+  duk_dup(ctx, 1);
+  duk_dup(ctx, -3);
+  duk_put_prop(ctx, -3);
+  duk_pop(ctx);
+  return 1;
+}
+
+bool KeyIs(const char* name, size_t size, const char* literal) {
+  return size == std::strlen(literal) && std::memcmp(name, literal, size) == 0;
+}
+
+// A name the object does not know.
+duk_ret_t MissingMember(duk_context* ctx, const char* name, size_t size) {
+  if (KeyIs(name, size, "valueOf") || KeyIs(name, size, "toString")) {
+    StashGet(ctx, "defaultValue");
+    return 1;
+  }
+  // Probed by the engine's own algorithms (JSON.stringify).
+  if (KeyIs(name, size, "toJSON")) return 0;
+  ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
+}
+
+// get(target, key, receiver)
+duk_ret_t TrapGet(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
+  IDispatch* object = TargetObject(ctx);
+  if (duk_get_prop_string(ctx, 0, kMethodsKey)) {
+    duk_dup(ctx, 1);
+    if (duk_get_prop(ctx, -2)) return 1;
+    duk_pop(ctx);
+  }
+  duk_pop(ctx);
+  duk_size_t size = 0;
+  const char* name = duk_get_lstring(ctx, 1, &size);
+  MemberEntry* member = nullptr;
+  HRESULT hr = LookUpMember(object, name, size, &member);
+  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  switch (member->kind) {
+    case MemberKind::kMissing:
+      return MissingMember(ctx, name, size);
+    case MemberKind::kCallable:
+      return PushMethod(ctx, object, member->id);
+    case MemberKind::kUnprobed:
+    case MemberKind::kProperty:
+      break;
+  }
+  CallOutcome out;
+  InvokeMember(object, member->id, DISPATCH_PROPERTYGET, nullptr, 0, false, &out);
+  if (SUCCEEDED(out.hr)) {
+    member->kind = MemberKind::kProperty;
+    PushAndClear(ctx, &out.result);
+    return 1;
+  }
+  if (member->kind == MemberKind::kUnprobed && NoSuchProperty(out.hr)) {
+    member->kind = MemberKind::kCallable;
+    FreeOutcome(&out);
+    return PushMethod(ctx, object, member->id);
+  }
+  ThrowOutcome(ctx, &out);
+}
+
+// set(target, key, value, receiver)
+duk_ret_t TrapSet(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
+    duk_push_true(ctx);
+    return 1;
+  }
+  IDispatch* object = TargetObject(ctx);
+  duk_size_t size = 0;
+  const char* name = duk_get_lstring(ctx, 1, &size);
+  MemberEntry* member = nullptr;
+  HRESULT hr = LookUpMember(object, name, size, &member);
+  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  if (member->kind == MemberKind::kMissing) ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
+  VARIANT* value = static_cast<VARIANT*>(duk_push_fixed_buffer(ctx, sizeof(VARIANT)));
+  ToVariants(ctx, 2, 1, value);
+  // Objects are assigned by reference; the dispatcher falls back between
+  // put and put-by-reference for a property that has only one of them.
+  WORD flags = value->vt == VT_DISPATCH || value->vt == VT_UNKNOWN ? DISPATCH_PROPERTYPUTREF
+                                                                   : DISPATCH_PROPERTYPUT;
+  CallOutcome out;
+  InvokeMember(object, member->id, flags, value, 1, true, &out);
+  VariantClear(value);
+  if (FAILED(out.hr)) ThrowOutcome(ctx, &out);
+  FreeOutcome(&out);
+  duk_push_true(ctx);
+  return 1;
+}
+
+// has(target, key)
+duk_ret_t TrapHas(duk_context* ctx) {
+  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) {
+    duk_push_false(ctx);
+    return 1;
+  }
+  IDispatch* object = TargetObject(ctx);
+  duk_size_t size = 0;
+  const char* name = duk_get_lstring(ctx, 1, &size);
+  MemberEntry* member = nullptr;
+  HRESULT hr = LookUpMember(object, name, size, &member);
+  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  duk_push_boolean(ctx, member->kind != MemberKind::kMissing);
+  return 1;
+}
+
+// apply(target, this, arguments): the default member, coll(1).
+duk_ret_t TrapApply(duk_context* ctx) {
+  IDispatch* object = TargetObject(ctx);
+  duk_idx_t first = duk_get_top(ctx);
+  duk_uarridx_t count = static_cast<duk_uarridx_t>(duk_get_length(ctx, 2));
+  duk_require_stack(ctx, static_cast<duk_idx_t>(count) + 8);
+  for (duk_uarridx_t i = 0; i < count; ++i) duk_get_prop_index(ctx, 2, i);
+  return InvokeWithStack(ctx, object, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, first,
+                         static_cast<duk_idx_t>(count));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+HostRef* NewRef(RefKind kind) {
+  HostRef* ref = static_cast<HostRef*>(std::calloc(1, sizeof(HostRef)));
+  if (!ref) return nullptr;
+  ref->kind = kind;
+  VariantInit(&ref->current);
+  ref->next = g_refs;
+  if (g_refs) g_refs->prev = ref;
+  g_refs = ref;
+  return ref;
+}
+
+void ReleaseAllObjects() {
+  while (g_refs) DropRef(g_refs);
+  g_members.clear();
+}
+
+void TakeErrorRecord(BSTR* source, BSTR* description) {
+  IErrorInfo* record = nullptr;
+  if (GetErrorInfo(0, &record) != S_OK || !record) return;
+  record->GetSource(source);
+  record->GetDescription(description);
+  record->Release();
+}
+
+void InvokeMember(IDispatch* object, DISPID member, WORD flags, VARIANT* args, UINT count, bool put,
+                  CallOutcome* out) {
+  VariantInit(&out->result);
+  out->source = nullptr;
+  out->description = nullptr;
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{args, put ? &named : nullptr, count, put ? 1u : 0u};
+  EXCEPINFO excep;
+  std::memset(&excep, 0, sizeof excep);
+  UINT arg_error = 0;
+  HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                              put ? nullptr : &out->result, &excep, &arg_error);
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+    if (excep.scode) {
+      hr = excep.scode;
+    } else if (excep.wCode) {
+      // A bare code in the script engine's own facility.
+      hr = MAKE_HRESULT(1, 0xA, excep.wCode);
+    }
+    out->source = excep.bstrSource;
+    out->description = excep.bstrDescription;
+    SysFreeString(excep.bstrHelpFile);
+  } else if (FAILED(hr)) {
+    TakeErrorRecord(&out->source, &out->description);
+  }
+  if (FAILED(hr)) VariantClear(&out->result);
+  out->hr = hr;
+}
+
+void InstallDispatch(duk_context* ctx) {
+  duk_push_c_function(ctx, FinalizeRef, 2);
+  StashPut(ctx, "finalizer");
+  duk_push_c_function(ctx, DefaultValue, 0);
+  StashPut(ctx, "defaultValue");
+  duk_push_bare_object(ctx);
+  duk_push_c_function(ctx, TrapGet, 3);
+  duk_put_prop_string(ctx, -2, "get");
+  duk_push_c_function(ctx, TrapSet, 4);
+  duk_put_prop_string(ctx, -2, "set");
+  duk_push_c_function(ctx, TrapHas, 2);
+  duk_put_prop_string(ctx, -2, "has");
+  duk_push_c_function(ctx, TrapApply, 3);
+  duk_put_prop_string(ctx, -2, "apply");
+  StashPut(ctx, "handler");
+}
+
+void AttachRef(duk_context* ctx, duk_idx_t obj, HostRef* ref) {
+  obj = duk_normalize_index(ctx, obj);
+  duk_push_pointer(ctx, ref);
+  duk_put_prop_string(ctx, obj, kRefKey);
+  StashGet(ctx, "finalizer");
+  duk_set_finalizer(ctx, obj);
+}
+
+HostRef* GetRef(duk_context* ctx, duk_idx_t idx) {
+  if (!duk_is_object(ctx, idx)) return nullptr;
+  // Hidden keys bypass a Proxy's traps and read its target.
+  duk_get_prop_string(ctx, idx, kRefKey);
+  HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  return ref;
+}
+
+void PushDispatchOwned(duk_context* ctx, IDispatch* object) {
+  if (!object) {
+    duk_push_null(ctx);
+    return;
+  }
+  HostRef* ref = NewRef(RefKind::kDispatch);
+  if (!ref) {
+    object->Release();
+    ThrowHostError(ctx, E_OUTOFMEMORY, "Out of memory");
+  }
+  ref->object = object;
+  duk_push_c_function(ctx, TargetCall, DUK_VARARGS);
+  AttachRef(ctx, -1, ref);
+  StashGet(ctx, "handler");
+  duk_push_proxy(ctx, 0);
+}
+
+void ThrowOutcome(duk_context* ctx, CallOutcome* out) {
+  VariantClear(&out->result);
+  ThrowComError(ctx, out->hr, out->source, out->description);
+}
+
+duk_ret_t InvokeWithStack(duk_context* ctx, IDispatch* object, DISPID member, WORD flags,
+                          duk_idx_t first, duk_idx_t count) {
+  first = duk_normalize_index(ctx, first);
+  VARIANT* args = nullptr;
+  if (count > 0) {
+    args = static_cast<VARIANT*>(
+        duk_push_fixed_buffer(ctx, static_cast<duk_size_t>(count) * sizeof(VARIANT)));
+    ToVariants(ctx, first, count, args);
+  }
+  CallOutcome out;
+  InvokeMember(object, member, flags, args, static_cast<UINT>(count), false, &out);
+  ClearVariants(args, static_cast<size_t>(count));
+  if (FAILED(out.hr)) ThrowOutcome(ctx, &out);
+  SysFreeString(out.source);
+  SysFreeString(out.description);
+  PushAndClear(ctx, &out.result);
+  return 1;
+}
+
+void PushDefaultText(duk_context* ctx, IDispatch* object) {
+  CallOutcome out;
+  InvokeMember(object, DISPID_VALUE, DISPATCH_PROPERTYGET, nullptr, 0, false, &out);
+  if (FAILED(out.hr)) {
+    if (!NoSuchProperty(out.hr) && out.hr != DISP_E_UNKNOWNNAME) ThrowOutcome(ctx, &out);
+    FreeOutcome(&out);
+    duk_push_string(ctx, "[object]");
+    return;
+  }
+  PushAndClear(ctx, &out.result);
+  duk_to_string(ctx, -1);
+}
+
+}  // namespace tessary::host

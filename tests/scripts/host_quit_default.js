@@ -1,0 +1,3 @@
+// WScript.Quit() without a code exits with 0.
+WScript.Quit();
+throw new Error("still running after Quit");
