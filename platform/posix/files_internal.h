@@ -1,0 +1,154 @@
+// What the POSIX file, search, volume and namespace services share: the
+// translation of Windows paths to host paths, the share-mode table, the
+// Windows view of a host file's metadata, and the error conventions.
+// Not part of the seam; ReloadNamespace, ResolvePath and HostToWindows are
+// exported for tests and hosts.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix/errno_map.h"
+
+namespace tessary::files {
+
+// ---------------------------------------------------------------------------
+// The path namespace (namespace.cpp)
+
+// Drive letters and shares as the configuration store maps them to host
+// folders, with the store's special folders.
+struct Mapping {
+  struct Drive {
+    bool mapped = false;
+    std::string folder;     // absolute host folder, no trailing "/" except "/" itself
+    std::string canonical;  // the folder with symbolic links resolved, when it differs
+    std::string remote;     // "\\server\share" when the letter is mapped to a share
+  };
+  struct Share {
+    std::string name;  // "\\server\share" as the store spells it
+    std::string folder;
+    std::string canonical;
+  };
+  Drive drives[26];
+  std::vector<Share> shares;
+  // Values under ...\Folders; empty when the store names none.
+  std::string temp_folder;
+  std::string windows_folder;
+  std::string system_folder;
+};
+
+std::shared_ptr<const Mapping> CurrentMapping();
+
+// The store is read at first use and again when $TESSARY_REGISTRY names
+// another file; a host or test that rewrote the store calls this.
+__attribute__((visibility("default"))) void ReloadNamespace();
+
+struct HostPath {
+  std::string host;        // the POSIX path
+  std::string full;        // the Windows full path
+  size_t name_offset = 0;  // the final component in `full`; npos for a root or "dir\"
+  bool is_root = false;    // a drive or share root
+  bool trailing_separator = false;
+};
+
+enum class PathUse {
+  kName,     // a name for a file service: no wildcards anywhere
+  kPattern,  // a search pattern: wildcards allowed in the final component
+};
+
+// The one translation from a Windows path to a host path. Refuses what
+// Windows refuses: ERROR_FILENAME_EXCED_RANGE above 259 bytes (before and
+// after resolution, never truncating), ERROR_INVALID_NAME for forbidden
+// characters, ERROR_PATH_NOT_FOUND for an empty path or an unmapped drive,
+// ERROR_BAD_NETPATH for a share the store does not list.
+__attribute__((visibility("default"))) DWORD ResolvePath(const char* path, PathUse use,
+                                                         HostPath* out);
+
+// The Windows full path of a host path: the drive (or else the share) whose
+// folder holds it, the longest match winning. False when none holds it.
+__attribute__((visibility("default"))) bool HostToWindows(std::string_view host, std::string* out);
+
+// The process's current folder as a Windows full path.
+DWORD CurrentDirectory(std::string* out);
+
+// ---------------------------------------------------------------------------
+// Share modes (share_modes.cpp)
+
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// Registers an open handle's access and share mode on the file, or refuses
+// with ERROR_SHARING_VIOLATION when it conflicts with a handle already open
+// in this process or, as far as the locks reach, in another. `fd` is the
+// handle's descriptor; `lockable` says it is open for reading, which the
+// cross-process locks need. Handles without data access (read, write,
+// append, execute or delete) are never checked, as on Windows.
+DWORD ShareOpen(const void* owner, const FileId& id, int fd, bool lockable, DWORD access,
+                DWORD share);
+void ShareClose(const void* owner, const FileId& id);
+
+// Whether an operation with `access` and `share` could open the file now,
+// without registering anything. `fd` (or -1) reaches the other processes.
+DWORD ShareCheck(const FileId& id, int fd, DWORD access, DWORD share);
+
+// ---------------------------------------------------------------------------
+// Metadata (files.cpp)
+
+struct FileInfo {
+  mode_t mode = 0;
+  uint64_t size = 0;
+  uint64_t nlink = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  struct timespec atime = {};
+  struct timespec mtime = {};
+  struct timespec ctime = {};
+  struct timespec btime = {};
+  bool has_btime = false;
+  bool is_link =
+      false;  // the name is a symbolic link (the rest describes its target when followed)
+};
+
+// stat through statx; `follow` resolves a final symbolic link. 0 or errno.
+int StatPath(const std::string& host, bool follow, FileInfo* info);
+int StatFd(int fd, FileInfo* info);
+
+// The Windows attributes of a file whose Windows name is `name` (the final
+// component; empty for a root).
+DWORD AttributesOf(const FileInfo& info, std::string_view name);
+FILETIME ToFileTime(const struct timespec& ts);
+// Windows has no creation time on POSIX; birth time where the file system
+// keeps it, else the older of the change and modification times.
+FILETIME CreationTimeOf(const FileInfo& info);
+DWORD VolumeSerialOf(dev_t dev);
+
+// errno of a failed call on `host`, as Windows words it for `op`: ENOENT is
+// ERROR_PATH_NOT_FOUND when a folder on the way is missing.
+DWORD ErrorForPath(int err, sys::ErrnoOp op, const std::string& host);
+
+inline BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// Writes `text` and its terminator into a caller's buffer the way the
+// Windows string services do: the length without terminator when it fits,
+// else the size needed including the terminator (and the buffer untouched).
+DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
+
+// The copy behind CopyFileA and the cross-volume MoveFileExA: writes a
+// temporary sibling of the destination and renames it into place, so a
+// failure leaves no partial destination. `durable` flushes the copy and its
+// folder before returning.
+DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
+
+}  // namespace tessary::files

@@ -1,0 +1,270 @@
+// CopyFileA and MoveFileExA: what they carry over, what they refuse, and
+// that a failure at any system call leaves the destination as it was, the
+// source in place and no descriptor or temporary file behind.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "unit/platform/file_fixture.h"
+
+namespace tessary {
+namespace {
+
+using testing::HostExists;
+using testing::HostNames;
+using testing::ReadHostFile;
+using testing::WriteHostFile;
+
+class CopyMove : public testing::MappedDriveTest {
+ protected:
+  void SetUp() override {
+    MappedDriveTest::SetUp();
+    source_data_ = std::string(200000, 'x');
+    for (size_t i = 0; i < source_data_.size(); i += 997) source_data_[i] = static_cast<char>(i);
+    WriteHostFile(Host("src.bin"), source_data_);
+    ASSERT_EQ(0, ::chmod(Host("src.bin").c_str(), 0640));
+    const struct timespec times[2] = {{1500000000, 0}, {1600000000, 123456700}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, Host("src.bin").c_str(), times, 0));
+    // Read the store now, so faults injected later hit the services only.
+    GetFileAttributesA("T:\\");
+  }
+  std::string source_data_;
+};
+
+TEST_F(CopyMove, CopyCarriesContentsPermissionsAndModificationTime) {
+  ASSERT_TRUE(CopyFileA(Win("src.bin").c_str(), Win("dst.bin").c_str(), TRUE));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("dst.bin")));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(Host("dst.bin").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_EQ(1600000000, st.st_mtim.tv_sec);
+  EXPECT_EQ(123456700, st.st_mtim.tv_nsec);
+  EXPECT_EQ((std::vector<std::string>{"dst.bin", "src.bin"}), HostNames(dir_.path()));
+}
+
+TEST_F(CopyMove, CopyWithoutOffloadFallsBackToReadAndWrite) {
+  sys::InjectFault(sys::Call::copy_file_range, 1, EXDEV, true);
+  ASSERT_TRUE(CopyFileA(Win("src.bin").c_str(), Win("dst.bin").c_str(), TRUE));
+  EXPECT_GE(sys::FaultsFired(), 1);
+  sys::ClearFaults();
+  EXPECT_EQ(source_data_, ReadHostFile(Host("dst.bin")));
+}
+
+TEST_F(CopyMove, CopyRefusals) {
+  WriteHostFile(Host("old"), "old");
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("old").c_str(), TRUE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
+  EXPECT_EQ("old", ReadHostFile(Host("old")));
+  ASSERT_TRUE(CopyFileA(Win("src.bin").c_str(), Win("old").c_str(), FALSE));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("old")));
+
+  EXPECT_FALSE(CopyFileA(Win("none").c_str(), Win("x").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("nodir/x").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+  ASSERT_EQ(0, ::mkdir(Host("dir").c_str(), 0755));
+  EXPECT_FALSE(CopyFileA(Win("dir").c_str(), Win("x").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("dir").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  WriteHostFile(Host("ro"), "ro");
+  ASSERT_TRUE(SetFileAttributesA(Win("ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("ro").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ("ro", ReadHostFile(Host("ro")));
+}
+
+TEST_F(CopyMove, InjectedWriteFailureLeavesNoPartialDestination) {
+  WriteHostFile(Host("existing"), "keep me");
+  const int before = testing::CountOpenFds();
+  sys::InjectFault(sys::Call::copy_file_range, 2, ENOSPC);
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("new").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+  sys::ClearFaults();
+  sys::InjectFault(sys::Call::copy_file_range, 1, EXDEV, true);
+  sys::InjectFault(sys::Call::pwrite, 2, EIO);
+  EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("existing").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), GetLastError());
+  sys::ClearFaults();
+  EXPECT_FALSE(HostExists(Host("new")));
+  EXPECT_EQ("keep me", ReadHostFile(Host("existing")));
+  EXPECT_EQ((std::vector<std::string>{"existing", "src.bin"}), HostNames(dir_.path()));
+  EXPECT_EQ(before, testing::CountOpenFds());
+}
+
+// Every system call of a copy failing in turn, once: each run ends in
+// success with the whole copy, or in failure with the destination
+// untouched, no temporary file and no descriptor left open.
+TEST_F(CopyMove, EveryFailingCallEndsCleanly) {
+  const sys::Call calls[] = {sys::Call::open,   sys::Call::statx,     sys::Call::copy_file_range,
+                             sys::Call::fchmod, sys::Call::futimens,  sys::Call::close,
+                             sys::Call::rename, sys::Call::renameat2, sys::Call::posix_fadvise};
+  int before = testing::CountOpenFds();
+  for (const bool fail_if_exists : {false, true}) {
+    for (const sys::Call call : calls) {
+      for (int nth = 1; nth < 20; ++nth) {
+        SCOPED_TRACE(::testing::Message() << "call " << static_cast<int>(call) << " #" << nth
+                                          << (fail_if_exists ? " new" : " replace"));
+        const std::string dest = fail_if_exists ? "fresh" : "existing";
+        WriteHostFile(Host("existing"), "keep me");
+        ::unlink(Host("fresh").c_str());
+        sys::InjectFault(call, nth, EIO);
+        const BOOL ok = CopyFileA(Win("src.bin").c_str(), Win(dest).c_str(), fail_if_exists);
+        const DWORD error = GetLastError();
+        const bool fired = sys::FaultsFired() > 0;
+        sys::ClearFaults();
+        if (ok) {
+          EXPECT_EQ(source_data_, ReadHostFile(Host(dest)));
+        } else {
+          EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), error);
+          EXPECT_EQ("keep me", ReadHostFile(Host("existing")));
+          EXPECT_FALSE(HostExists(Host("fresh")));
+        }
+        std::vector<std::string> expected = {"existing", "src.bin"};
+        if (ok && fail_if_exists) expected = {"existing", "fresh", "src.bin"};
+        EXPECT_EQ(expected, HostNames(dir_.path()));
+        if (call == sys::Call::close && fired) {
+          // An injected close fails without releasing the descriptor, which
+          // Linux never does; only the outcome on disk counts here.
+          before = testing::CountOpenFds();
+        }
+        EXPECT_EQ(before, testing::CountOpenFds());
+        if (!fired) break;
+      }
+    }
+  }
+}
+
+TEST_F(CopyMove, MoveWithinAVolume) {
+  ASSERT_TRUE(MoveFileExA(Win("src.bin").c_str(), Win("moved.bin").c_str(),
+                          MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH));
+  EXPECT_FALSE(HostExists(Host("src.bin")));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("moved.bin")));
+  // Without MOVEFILE_REPLACE_EXISTING an existing name stays as it was.
+  WriteHostFile(Host("other"), "other");
+  EXPECT_FALSE(MoveFileExA(Win("moved.bin").c_str(), Win("other").c_str(), MOVEFILE_COPY_ALLOWED));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_EQ("other", ReadHostFile(Host("other")));
+  EXPECT_TRUE(HostExists(Host("moved.bin")));
+  ASSERT_TRUE(MoveFileExA(Win("moved.bin").c_str(), Win("other").c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("other")));
+  EXPECT_FALSE(HostExists(Host("moved.bin")));
+  // A move onto itself changes nothing.
+  EXPECT_TRUE(MoveFileExA(Win("other").c_str(), Win("other").c_str(), 0));
+  EXPECT_TRUE(HostExists(Host("other")));
+}
+
+TEST_F(CopyMove, MoveRefusals) {
+  EXPECT_FALSE(MoveFileA(Win("none").c_str(), Win("x").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(MoveFileA(Win("nodir/none").c_str(), Win("x").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(MoveFileA(Win("src.bin").c_str(), Win("nodir/x").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+  ASSERT_EQ(0, ::mkdir(Host("dir").c_str(), 0755));
+  EXPECT_FALSE(MoveFileExA(Win("src.bin").c_str(), Win("dir").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  WriteHostFile(Host("ro"), "ro");
+  ASSERT_TRUE(SetFileAttributesA(Win("ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(MoveFileExA(Win("src.bin").c_str(), Win("ro").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(HostExists(Host("src.bin")));
+  // Folders move by name; into themselves they cannot.
+  ASSERT_TRUE(MoveFileA(Win("dir").c_str(), Win("dir2").c_str()));
+  EXPECT_FALSE(MoveFileA(Win("dir2").c_str(), Win("dir2/inside").c_str()));
+  EXPECT_TRUE(HostExists(Host("dir2")));
+  EXPECT_FALSE(MoveFileExA(Win("src.bin").c_str(), Win("x").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), GetLastError());
+}
+
+TEST_F(CopyMove, NoReplaceFallsBackToLinkWhereUnsupported) {
+  sys::InjectFault(sys::Call::renameat2, 1, EINVAL);
+  ASSERT_TRUE(MoveFileExA(Win("src.bin").c_str(), Win("moved").c_str(), 0));
+  sys::ClearFaults();
+  EXPECT_FALSE(HostExists(Host("src.bin")));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("moved")));
+  WriteHostFile(Host("taken"), "taken");
+  sys::InjectFault(sys::Call::renameat2, 1, EINVAL);
+  EXPECT_FALSE(MoveFileExA(Win("moved").c_str(), Win("taken").c_str(), 0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  sys::ClearFaults();
+  EXPECT_EQ("taken", ReadHostFile(Host("taken")));
+  EXPECT_TRUE(HostExists(Host("moved")));
+}
+
+TEST_F(CopyMove, MoveAcrossVolumesCopiesThenDeletes) {
+  // The file systems answer EXDEV as for another volume.
+  sys::InjectFault(sys::Call::renameat2, 1, EXDEV);
+  EXPECT_FALSE(MoveFileExA(Win("src.bin").c_str(), Win("far").c_str(), 0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
+  sys::ClearFaults();
+  EXPECT_TRUE(HostExists(Host("src.bin")));
+  EXPECT_FALSE(HostExists(Host("far")));
+
+  sys::InjectFault(sys::Call::renameat2, 1, EXDEV);
+  ASSERT_TRUE(MoveFileExA(Win("src.bin").c_str(), Win("far").c_str(),
+                          MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH));
+  sys::ClearFaults();
+  EXPECT_FALSE(HostExists(Host("src.bin")));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("far")));
+
+  // A failed copy never costs the source.
+  const int before = testing::CountOpenFds();
+  sys::InjectFault(sys::Call::rename, 1, EXDEV);
+  sys::InjectFault(sys::Call::copy_file_range, 1, ENOSPC);
+  WriteHostFile(Host("target"), "target");
+  EXPECT_FALSE(MoveFileExA(Win("far").c_str(), Win("target").c_str(),
+                           MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+  sys::ClearFaults();
+  EXPECT_EQ(source_data_, ReadHostFile(Host("far")));
+  EXPECT_EQ("target", ReadHostFile(Host("target")));
+  EXPECT_EQ((std::vector<std::string>{"far", "target"}), HostNames(dir_.path()));
+  EXPECT_EQ(before, testing::CountOpenFds());
+
+  // A folder does not move to another volume.
+  ASSERT_EQ(0, ::mkdir(Host("dir").c_str(), 0755));
+  sys::InjectFault(sys::Call::renameat2, 1, EXDEV);
+  EXPECT_FALSE(MoveFileA(Win("dir").c_str(), Win("dir2").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
+  sys::ClearFaults();
+}
+
+// A real second volume where the host has one: /dev/shm is a tmpfs.
+TEST_F(CopyMove, MoveToAnotherRealVolume) {
+  char shm_template[] = "/dev/shm/tessary-move-XXXXXX";
+  if (::mkdtemp(shm_template) == nullptr) GTEST_SKIP() << "no /dev/shm";
+  const std::string shm = shm_template;
+  struct stat a;
+  struct stat b;
+  ASSERT_EQ(0, ::stat(dir_.path().c_str(), &a));
+  ASSERT_EQ(0, ::stat(shm.c_str(), &b));
+  if (a.st_dev == b.st_dev) {
+    ::rmdir(shm.c_str());
+    GTEST_SKIP() << "/dev/shm is on the same volume";
+  }
+  {
+    testing::ScopedStore store(testing::StoreText({{"T:", dir_.path()}, {"M:", shm}}));
+    files::ReloadNamespace();
+    ASSERT_TRUE(MoveFileExA("T:\\src.bin", "M:\\moved.bin",
+                            MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH));
+    EXPECT_FALSE(HostExists(Host("src.bin")));
+    EXPECT_EQ(source_data_, ReadHostFile(shm + "/moved.bin"));
+    WriteHostFile(Host("back"), "x");
+    EXPECT_FALSE(MoveFileExA("T:\\back", "M:\\moved.bin", MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_TRUE(HostExists(Host("back")));
+    EXPECT_FALSE(MoveFileA("T:\\back", "M:\\"));
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(shm, ec);
+  files::ReloadNamespace();
+}
+
+}  // namespace
+}  // namespace tessary
