@@ -32,6 +32,11 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
+  // Whole trees (tree_ops.cpp).
+  HRESULT STDMETHODCALLTYPE Delete(VARIANT_BOOL force) override;
+  HRESULT STDMETHODCALLTYPE Copy(BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE Move(BSTR destination) override;
+  HRESULT STDMETHODCALLTYPE get_Size(VARIANT* size) override;
 
   const std::string& full_path() const { return full_path_; }
   const std::string& search_wildcard() const { return search_wildcard_; }

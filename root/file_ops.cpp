@@ -283,3 +283,33 @@ HRESULT Tessary::CreateFolder(BSTR path, IFolder** folder) {
 HRESULT Tessary::GetFolder(BSTR path, IFolder** folder) { return tessary::NewFolder(path, folder); }
 
 HRESULT Tessary::GetFile(BSTR path, IFile** file) { return tessary::NewFile(path, file); }
+
+// The tree entries hand the work to a Folder on the source path, so the
+// source must be an existing folder; no wildcards are expanded.
+HRESULT Tessary::DeleteFolder(BSTR folder_spec, VARIANT_BOOL force) {
+  if (tessary::Switches().disable_delete) return tessary::RefuseDisabled(kErrorClass);
+  IFolder* folder = nullptr;
+  HRESULT hr = tessary::NewFolder(folder_spec, &folder);
+  if (FAILED(hr)) return hr;
+  hr = folder->Delete(force);
+  folder->Release();
+  return hr;
+}
+
+HRESULT Tessary::CopyFolder(BSTR source, BSTR destination, VARIANT_BOOL overwrite) {
+  IFolder* folder = nullptr;
+  HRESULT hr = tessary::NewFolder(source, &folder);
+  if (FAILED(hr)) return hr;
+  hr = folder->Copy(destination, overwrite);
+  folder->Release();
+  return hr;
+}
+
+HRESULT Tessary::MoveFolder(BSTR source, BSTR destination) {
+  IFolder* folder = nullptr;
+  HRESULT hr = tessary::NewFolder(source, &folder);
+  if (FAILED(hr)) return hr;
+  hr = folder->Move(destination);
+  folder->Release();
+  return hr;
+}

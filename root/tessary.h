@@ -26,6 +26,9 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE CreateFolder(BSTR path, IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE GetFile(BSTR path, IFile** file) override;
+  HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR folder_spec, VARIANT_BOOL force) override;
+  HRESULT STDMETHODCALLTYPE CopyFolder(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE MoveFolder(BSTR source, BSTR destination) override;
 
   // Path strings and special folders (paths.cpp).
   HRESULT STDMETHODCALLTYPE BuildPath(BSTR path, BSTR name, BSTR* result) override;
@@ -37,6 +40,16 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE GetBaseName(BSTR path, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE GetExtensionName(BSTR path, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE GetSpecialFolder(SpecialFolderConst which, IFolder** folder) override;
+
+  // Streams (streams.cpp).
+  HRESULT STDMETHODCALLTYPE CreateTextFile(BSTR file_name, VARIANT_BOOL overwrite,
+                                           VARIANT_BOOL unicode, ITextStream** stream) override;
+  HRESULT STDMETHODCALLTYPE OpenTextFile(BSTR file_name, IOMode mode, VARIANT_BOOL create,
+                                         Tristate format, ITextStream** stream) override;
+  HRESULT STDMETHODCALLTYPE CreateBinaryFile(BSTR file_name, VARIANT_BOOL overwrite,
+                                             IBinaryStream** stream) override;
+  HRESULT STDMETHODCALLTYPE OpenBinaryFile(BSTR file_name, IOMode mode, VARIANT_BOOL create,
+                                           IBinaryStream** stream) override;
 
   // Web page hooks.
   HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
