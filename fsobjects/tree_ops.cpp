@@ -108,7 +108,11 @@ HRESULT CopyWalk(const CLSID* reporter, const std::string& source, const std::st
     const std::string from = FilePath(source, entry.name), to = FilePath(destination, entry.name);
     HRESULT checked = CheckedPath(reporter, from.size() > to.size() ? from : to);
     if (FAILED(checked)) return checked;
-    if (!::CopyFileA(from.c_str(), to.c_str(), !overwrite)) return LastError(reporter);
+    // A link is copied as the link it is, never followed.
+    const DWORD flags = (overwrite ? 0 : COPY_FILE_FAIL_IF_EXISTS) |
+                        (IsLink(entry.attributes) ? COPY_FILE_COPY_SYMLINK : 0);
+    if (!::CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, flags))
+      return LastError(reporter);
     return S_OK;
   });
 }

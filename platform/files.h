@@ -93,6 +93,8 @@
 #define FILE_TYPE_CHAR 0x0002
 #define FILE_TYPE_PIPE 0x0003
 
+#define COPY_FILE_FAIL_IF_EXISTS 0x00000001
+#define COPY_FILE_COPY_SYMLINK 0x00000800
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
@@ -208,6 +210,11 @@ EXTERN_C {
   // of open handles as Windows does.
   TESSARY_EXPORT BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
                                 BOOL bFailIfExists);
+  // With COPY_FILE_COPY_SYMLINK a link is copied as a link, not followed;
+  // progress routines and cancellation are not offered (they must be null).
+  TESSARY_EXPORT BOOL CopyFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName,
+                                  LPVOID lpProgressRoutine, LPVOID lpData, LPBOOL pbCancel,
+                                  DWORD dwCopyFlags);
   TESSARY_EXPORT BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
   TESSARY_EXPORT BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
   TESSARY_EXPORT BOOL DeleteFileA(LPCSTR lpFileName);

@@ -534,6 +534,33 @@ int CopyData(int in, int out) {
 
 }  // namespace
 
+// The link itself, made again at the destination with the same target; an
+// existing destination is replaced by rename so it never goes missing.
+DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists) {
+  if (to.is_root) return ERROR_ACCESS_DENIED;
+  char target[PATH_MAX];
+  ssize_t length = sys::readlink(from.host.c_str(), target, sizeof target - 1);
+  if (length < 0) return ErrorForPath(errno, ErrnoOp::kOpenExisting, from.host);
+  target[length] = '\0';
+  FileInfo dest_info;
+  int err = StatPath(to.host, false, &dest_info);
+  if (err == 0) {
+    if (fail_if_exists) return ERROR_FILE_EXISTS;
+    if (S_ISDIR(dest_info.mode)) return ERROR_ACCESS_DENIED;
+  } else if (err != ENOENT) {
+    return ErrorForPath(err, ErrnoOp::kCopy, to.host);
+  }
+  const std::string temp = to.host + ".tessary-link." + std::to_string(getpid());
+  if (sys::symlink(target, temp.c_str()) != 0)
+    return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
+  if (sys::rename(temp.c_str(), to.host.c_str()) != 0) {
+    int rename_error = errno;
+    sys::unlink(temp.c_str());
+    return ErrorForPath(rename_error, ErrnoOp::kCopy, to.host);
+  }
+  return ERROR_SUCCESS;
+}
+
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists,
                        bool durable) {
   OpenResult source;
@@ -883,6 +910,27 @@ EXTERN_C {
     if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kName, &to);
     if (error == ERROR_SUCCESS)
       error = files::CopyFileInternal(from, to, bFailIfExists != 0, false);
+    if (error != ERROR_SUCCESS) return FailWith(error);
+    return TRUE;
+  }
+
+  BOOL CopyFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, LPVOID lpProgressRoutine,
+                   LPVOID lpData, LPBOOL pbCancel, DWORD dwCopyFlags) {
+    if (lpProgressRoutine || pbCancel) return FailWith(ERROR_NOT_SUPPORTED);
+    (void)lpData;
+    const bool fail_if_exists = (dwCopyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0;
+    if (!(dwCopyFlags & COPY_FILE_COPY_SYMLINK))
+      return CopyFileA(lpExistingFileName, lpNewFileName, fail_if_exists);
+    HostPath from;
+    HostPath to;
+    DWORD error = files::ResolvePath(lpExistingFileName, PathUse::kName, &from);
+    if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kName, &to);
+    if (error != ERROR_SUCCESS) return FailWith(error);
+    FileInfo source;
+    int err = files::StatPath(from.host, false, &source);
+    if (err != 0) return FailWith(files::ErrorForPath(err, ErrnoOp::kOpenExisting, from.host));
+    if (!S_ISLNK(source.mode)) return CopyFileA(lpExistingFileName, lpNewFileName, fail_if_exists);
+    error = files::CopyLinkInternal(from, to, fail_if_exists);
     if (error != ERROR_SUCCESS) return FailWith(error);
     return TRUE;
   }

@@ -150,5 +150,7 @@ DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
 // failure leaves no partial destination. `durable` flushes the copy and its
 // folder before returning.
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
+// A link copied as a link (CopyFileExA with COPY_FILE_COPY_SYMLINK).
+DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists);
 
 }  // namespace tessary::files

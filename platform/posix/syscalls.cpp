@@ -108,6 +108,7 @@ int sys_renameat2(int olddir, const char* from, int newdir, const char* to, unsi
 #define Real_dlinfo ::dlinfo
 #define Real_dladdr_rc sys_dladdr_rc
 #define Real_readlink ::readlink
+#define Real_symlink ::symlink
 #define Real_statx ::statx
 #define Real_statfs ::statfs
 #define Real_realpath ::realpath

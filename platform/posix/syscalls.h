@@ -57,6 +57,7 @@
   X(dladdr_rc, int, (const void* addr, Dl_info* info, void** extra, int flags),                  \
     (addr, info, extra, flags))                                                                  \
   X(readlink, ssize_t, (const char* path, char* buf, size_t size), (path, buf, size))            \
+  X(symlink, int, (const char* target, const char* path), (target, path))                        \
   X(statx, int, (int dirfd, const char* path, int flags, unsigned mask, struct statx* buf),      \
     (dirfd, path, flags, mask, buf))                                                             \
   X(statfs, int, (const char* path, struct statfs* st), (path, st))                              \

@@ -54,6 +54,24 @@ TEST_F(CopyMove, CopyWithoutOffloadFallsBackToReadAndWrite) {
   EXPECT_EQ(source_data_, ReadHostFile(Host("dst.bin")));
 }
 
+TEST_F(CopyMove, CopyExCopiesALinkAsALinkWhenAsked) {
+  std::filesystem::create_directory(Host("dir"));
+  ASSERT_EQ(0, ::symlink(Host("dir").c_str(), Host("link").c_str()));
+  ASSERT_TRUE(CopyFileExA(Win("link").c_str(), Win("copy").c_str(), nullptr, nullptr, nullptr,
+                          COPY_FILE_COPY_SYMLINK));
+  EXPECT_TRUE(std::filesystem::is_symlink(Host("copy")));
+  EXPECT_EQ(std::filesystem::read_symlink(Host("link")), std::filesystem::read_symlink(Host("copy")));
+  EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("copy").c_str(), nullptr, nullptr, nullptr,
+                           COPY_FILE_COPY_SYMLINK | COPY_FILE_FAIL_IF_EXISTS));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
+  // Without the flag the link is followed, and a folder cannot be copied.
+  EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("other").c_str(), nullptr, nullptr, nullptr, 0));
+  // A plain file is copied by content either way.
+  ASSERT_TRUE(CopyFileExA(Win("src.bin").c_str(), Win("plain").c_str(), nullptr, nullptr, nullptr,
+                          COPY_FILE_COPY_SYMLINK));
+  EXPECT_EQ(source_data_, ReadHostFile(Host("plain")));
+}
+
 TEST_F(CopyMove, CopyRefusals) {
   WriteHostFile(Host("old"), "old");
   EXPECT_FALSE(CopyFileA(Win("src.bin").c_str(), Win("old").c_str(), TRUE));
