@@ -32,6 +32,9 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
+  // Listings (collections.cpp).
+  HRESULT STDMETHODCALLTYPE get_Files(IFileCollection** files) override;
+  HRESULT STDMETHODCALLTYPE get_SubFolders(IFolderCollection** folders) override;
   // Whole trees (tree_ops.cpp).
   HRESULT STDMETHODCALLTYPE Delete(VARIANT_BOOL force) override;
   HRESULT STDMETHODCALLTYPE Copy(BSTR destination, VARIANT_BOOL overwrite) override;

@@ -1,0 +1,142 @@
+// Listing a folder into a Files or Folders collection. The directory is
+// listed once; every entry becomes a fully initialised child, and entries
+// whose child cannot be initialised are left out without a report.
+#include "fsobjects/collections.h"
+
+#include <string>
+
+#include "frame/values.h"
+#include "fsobjects/file.h"
+#include "fsobjects/folder.h"
+#include "platform/files.h"
+
+TESSARY_CREATABLE(Files)
+TESSARY_CREATABLE(Folders)
+
+namespace {
+
+// Adds a child under its name; the dictionary takes over the reference.
+template <class Add>
+HRESULT AddChild(Add* add, const std::string& name, IDispatch* child) {
+  tessary::Bstr key_text;
+  HRESULT hr = key_text.FromAnsi(name);
+  if (FAILED(hr)) {
+    child->Release();
+    return hr;
+  }
+  VARIANT key, item;
+  VariantInit(&key);
+  VariantInit(&item);
+  key.vt = VT_BSTR;
+  key.bstrVal = key_text.get();
+  item.vt = VT_DISPATCH | VT_BYREF;
+  item.ppdispVal = &child;
+  return add->AddEntry(&key, &item);
+}
+
+// Walks the entries that match the folder's wildcard; a failing `visit`
+// ends the listing. A search that finds nothing lists nothing.
+template <class Visit>
+HRESULT ForEachMatch(const Folder& folder, Visit&& visit) {
+  const std::string& base = folder.full_path();
+  const std::string pattern =
+      base + (!base.empty() && base.back() == '\\' ? "" : "\\") + folder.search_wildcard();
+  if (pattern.size() >= MAX_PATH) return S_OK;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return S_OK;
+  HRESULT hr = S_OK;
+  do {
+    hr = visit(found);
+  } while (SUCCEEDED(hr) && ::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT Folder::get_Files(IFileCollection** files) {
+  if (!files) return E_POINTER;
+  *files = nullptr;
+  Files* collection = nullptr;
+  HRESULT hr = tessary::CreateObject(&collection);
+  if (FAILED(hr)) return hr;
+  if (full_path_.empty()) {
+    collection->Release();
+    return ReportError("Invalid Folder Name", 0);
+  }
+  tessary::Bstr folder_text;
+  hr = folder_text.FromAnsi(full_path_);
+  if (SUCCEEDED(hr)) {
+    hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
+      File* file = nullptr;
+      HRESULT made = tessary::CreateObject(&file);
+      if (FAILED(made)) return made;
+      tessary::Bstr name;
+      made = name.FromAnsi(entry.cFileName);
+      if (FAILED(made)) {
+        file->Release();
+        return made;
+      }
+      // A file that cannot be opened is left out.
+      if (FAILED(file->InitFromFolderAndName(folder_text.get(), name.get()))) {
+        file->Release();
+        return S_OK;
+      }
+      IDispatch* child = nullptr;
+      made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+      file->Release();
+      if (FAILED(made)) return made;
+      return AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName, child);
+    });
+  }
+  if (FAILED(hr)) {
+    collection->Release();
+    return hr;
+  }
+  return tessary::HandOut(collection, files);
+}
+
+HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
+  if (!folders) return E_POINTER;
+  *folders = nullptr;
+  Folders* collection = nullptr;
+  HRESULT hr = tessary::CreateObject(&collection);
+  if (FAILED(hr)) return hr;
+  if (full_path_.empty()) {
+    collection->Release();
+    return ReportError("Invalid Folder Name", 0);
+  }
+  const std::string base = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
+  hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
+    // "." and "..", and every other name that starts with a dot, are left out.
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.')
+      return S_OK;
+    const std::string child_path = base + entry.cFileName;
+    if (child_path.size() >= MAX_PATH) return S_OK;
+    Folder* folder = nullptr;
+    HRESULT made = tessary::CreateObject(&folder);
+    if (FAILED(made)) return made;
+    tessary::Bstr path;
+    made = path.FromAnsi(child_path);
+    if (FAILED(made)) {
+      folder->Release();
+      return made;
+    }
+    if (FAILED(folder->InitFromPath(path.get()))) {
+      folder->Release();
+      return S_OK;
+    }
+    IDispatch* child = nullptr;
+    made = folder->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+    folder->Release();
+    if (FAILED(made)) return made;
+    return AddChild(static_cast<IFolderCollectionAdd*>(collection), entry.cFileName, child);
+  });
+  if (FAILED(hr)) {
+    collection->Release();
+    return hr;
+  }
+  return tessary::HandOut(collection, folders);
+}

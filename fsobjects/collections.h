@@ -1,0 +1,57 @@
+// The Files and Folders collections: snapshots of a folder's listing, taken
+// once when a script asks for them. Both keep their members in an inner
+// Dictionary keyed by name, so order, positions, look-ups and enumeration
+// are the dictionary's.
+#pragma once
+
+#include "dictionary/dictionary.h"
+#include "frame/com_object.h"
+
+namespace tessary {
+
+template <class Derived, class Dispatch, class AddInterface, class Child>
+class Collection : public Object<Derived, Dispatch, AddInterface> {
+ public:
+  ~Collection() {
+    if (entries_) entries_->Release();
+  }
+
+  HRESULT FinalConstruct() { return CreateObject(&entries_); }
+
+  // The add interface: the lister's item, a VT_DISPATCH | VT_BYREF, is
+  // taken over by the dictionary.
+  HRESULT STDMETHODCALLTYPE AddEntry(VARIANT* key, VARIANT* item) override {
+    return entries_->Add(key, item);
+  }
+
+  HRESULT STDMETHODCALLTYPE get_Item(VARIANT key, Child** child) override {
+    if (!child) return E_POINTER;
+    *child = nullptr;
+    VARIANT item;
+    VariantInit(&item);
+    HRESULT hr = entries_->get_Item(&key, &item);
+    if (FAILED(hr)) return hr;
+    if (item.vt == VT_DISPATCH && item.pdispVal) {
+      hr = item.pdispVal->QueryInterface(Iid<Child>::Get(), reinterpret_cast<void**>(child));
+    } else {
+      hr = E_NOINTERFACE;
+    }
+    VariantClear(&item);
+    return hr;
+  }
+
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override {
+    return entries_->get__NewEnum(enumerator);
+  }
+
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override { return entries_->get_Count(count); }
+
+ private:
+  Dictionary* entries_ = nullptr;
+};
+
+}  // namespace tessary
+
+class Files : public tessary::Collection<Files, IFileCollection, IFileCollectionAdd, IFile> {};
+class Folders
+    : public tessary::Collection<Folders, IFolderCollection, IFolderCollectionAdd, IFolder> {};

@@ -1,0 +1,174 @@
+// Files and Folders: snapshots ordered, indexed and enumerated by the inner
+// Dictionary.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fs_test_support.h"
+#include "fsobjects/collections.h"
+#include "fsobjects/folder.h"
+
+namespace tessary::testing {
+namespace {
+
+class CollectionTest : public FsTest {
+ protected:
+  IFolder* Get(const std::string& windows_path) {
+    IFolder* folder = nullptr;
+    EXPECT_EQ(S_OK, NewFolder(B(windows_path).get(), &folder)) << windows_path;
+    return folder;
+  }
+  IFileCollection* FilesOf(IFolder* folder) {
+    IFileCollection* files = nullptr;
+    EXPECT_EQ(S_OK, folder->get_Files(&files));
+    return files;
+  }
+  static VARIANT I4(LONG v) {
+    VARIANT x;
+    VariantInit(&x);
+    x.vt = VT_I4;
+    x.lVal = v;
+    return x;
+  }
+  static std::string NameOf(IFile* file) {
+    BSTR name = nullptr;
+    file->get_Name(&name);
+    return Take(name);
+  }
+};
+
+TEST_F(CollectionTest, FilesAreOrderedWithoutRegardToCaseAndIndexedFromOne) {
+  for (const char* name : {"b.txt", "A.txt", "c.txt"}) Write(name, "x");
+  std::filesystem::create_directory(P("dir"));
+  IFolder* folder = Get(W());
+  IFileCollection* files = FilesOf(folder);
+  LONG count = 0;
+  files->get_Count(&count);
+  EXPECT_EQ(3, count);
+  IFile* file = nullptr;
+  ASSERT_EQ(S_OK, files->get_Item(I4(1), &file));
+  EXPECT_EQ("A.txt", NameOf(file));
+  file->Release();
+  ASSERT_EQ(S_OK, files->get_Item(I4(3), &file));
+  EXPECT_EQ("c.txt", NameOf(file));
+  file->Release();
+
+  VARIANT key;
+  VariantInit(&key);
+  key.vt = VT_BSTR;
+  key.bstrVal = SysAllocString(u"C.TXT");
+  ASSERT_EQ(S_OK, files->get_Item(key, &file));
+  EXPECT_EQ("c.txt", NameOf(file));
+  file->Release();
+  VariantClear(&key);
+
+  for (LONG bad : {0, 4}) {
+    EXPECT_EQ(DISP_E_EXCEPTION, files->get_Item(I4(bad), &file)) << bad;
+    EXPECT_EQ("Index out of range.", TakeError().description);
+  }
+  VARIANT real;
+  VariantInit(&real);
+  real.vt = VT_R8;
+  real.dblVal = 1.5;
+  EXPECT_EQ(DISP_E_EXCEPTION, files->get_Item(real, &file));
+  EXPECT_EQ("Type not supported.", TakeError().description);
+  files->Release();
+  folder->Release();
+}
+
+TEST_F(CollectionTest, TheEnumeratorWalksInNameOrderAndReportsAShortNext) {
+  for (const char* name : {"b.txt", "A.txt", "c.txt"}) Write(name, "x");
+  IFolder* folder = Get(W());
+  IFileCollection* files = FilesOf(folder);
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(S_OK, files->get__NewEnum(&unknown));
+  IEnumVARIANT* items = nullptr;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&items)));
+  unknown->Release();
+  // The snapshot does not change when the disk does.
+  Write("0.txt", "x");
+  std::vector<std::string> names;
+  VARIANT v[3];
+  for (VARIANT& x : v) VariantInit(&x);
+  ULONG fetched = 0;
+  ASSERT_EQ(S_OK, items->Next(1, v, &fetched));
+  ASSERT_EQ(VT_DISPATCH, v[0].vt);
+  IFile* file = nullptr;
+  ASSERT_EQ(S_OK, v[0].pdispVal->QueryInterface(IID_IFile, reinterpret_cast<void**>(&file)));
+  names.push_back(NameOf(file));
+  file->Release();
+  VariantClear(&v[0]);
+  EXPECT_EQ(S_FALSE, items->Next(3, v, &fetched));
+  EXPECT_EQ(2u, fetched);
+  for (ULONG i = 0; i < fetched; ++i) {
+    v[i].pdispVal->QueryInterface(IID_IFile, reinterpret_cast<void**>(&file));
+    names.push_back(NameOf(file));
+    file->Release();
+    VariantClear(&v[i]);
+  }
+  EXPECT_EQ((std::vector<std::string>{"A.txt", "b.txt", "c.txt"}), names);
+  items->Release();
+  files->Release();
+  folder->Release();
+}
+
+TEST_F(CollectionTest, TheWildcardFiltersFilesAndSubfolders) {
+  Write("a.txt", "x");
+  Write("b.log", "x");
+  std::filesystem::create_directory(P("one.txt"));
+  std::filesystem::create_directory(P("two"));
+  IFolder* folder = Get(W());
+  folder->put_SearchWildCard(B("*.TXT").get());
+  IFileCollection* files = FilesOf(folder);
+  LONG count = 0;
+  files->get_Count(&count);
+  EXPECT_EQ(1, count);
+  files->Release();
+  IFolderCollection* subfolders = nullptr;
+  ASSERT_EQ(S_OK, folder->get_SubFolders(&subfolders));
+  subfolders->get_Count(&count);
+  EXPECT_EQ(1, count);
+  IFolder* sub = nullptr;
+  ASSERT_EQ(S_OK, subfolders->get_Item(I4(1), &sub));
+  BSTR name = nullptr;
+  sub->get_Name(&name);
+  EXPECT_EQ("one.txt", Take(name));
+  sub->Release();
+  subfolders->Release();
+
+  folder->put_SearchWildCard(B("*.none").get());
+  files = FilesOf(folder);
+  files->get_Count(&count);
+  EXPECT_EQ(0, count);
+  files->Release();
+  folder->Release();
+}
+
+TEST_F(CollectionTest, SubfoldersLeaveOutDotNamesAndFiles) {
+  std::filesystem::create_directory(P(".cache"));
+  std::filesystem::create_directory(P("real"));
+  Write("file", "x");
+  IFolder* folder = Get(W());
+  IFolderCollection* subfolders = nullptr;
+  ASSERT_EQ(S_OK, folder->get_SubFolders(&subfolders));
+  LONG count = 0;
+  subfolders->get_Count(&count);
+  EXPECT_EQ(1, count);
+  subfolders->Release();
+  folder->Release();
+}
+
+TEST_F(CollectionTest, AFolderThatVanishedListsNothing) {
+  std::filesystem::create_directory(P("gone"));
+  IFolder* folder = Get(W("gone"));
+  std::filesystem::remove(P("gone"));
+  IFileCollection* files = FilesOf(folder);
+  LONG count = -1;
+  files->get_Count(&count);
+  EXPECT_EQ(0, count);
+  files->Release();
+  folder->Release();
+}
+
+}  // namespace
+}  // namespace tessary::testing
