@@ -91,12 +91,40 @@ stop("Paths", function () {
   WScript.Echo("  GetExtensionName: " + root.GetExtensionName("C:\\Data\\report.txt"));
 });
 
+// A scratch folder inside the temporary folder, removed at the end.
+var scratch = null;
+
+stop("Files and folders", function () {
+  var root = new ActiveXObject("Quennel.Tessary");
+  var temp = root.GetSpecialFolder(2);
+  scratch = root.BuildPath(temp.Path, "tessary-tour-" + new Date().getTime());
+  var folder = root.CreateFolder(root.BuildPath(scratch, "reports\\2026\\"));
+  WScript.Echo("  created " + folder.Path + " (" + folder.Type + ")");
+  root.CreateFile(root.BuildPath(folder.Path, "b.txt"));
+  root.CreateFile(root.BuildPath(folder.Path, "A.txt"));
+  root.ConcatFiles(root.BuildPath(folder.Path, "c.txt"), root.BuildPath(folder.Path, "A.txt"),
+                   root.BuildPath(folder.Path, "b.txt"));
+  var file = root.GetFile(root.BuildPath(folder.Path, "c.txt"));
+  WScript.Echo("  " + file.Name + ": " + file.Size + " bytes, parent " + file.ParentFolder.Name);
+  var names = [];
+  for (var e = new Enumerator(folder.Files); !e.atEnd(); e.moveNext()) names.push(e.item().Name);
+  WScript.Echo("  Files, in name order: " + names.join(", "));
+  root.CopyFolder(root.BuildPath(scratch, "reports"), root.BuildPath(scratch, "copy"));
+  WScript.Echo("  the copy holds " + root.GetFolder(root.BuildPath(scratch, "copy")).Size + " bytes");
+  try {
+    root.GetFile(folder.Path);
+  } catch (e) {
+    WScript.Echo("  GetFile on a folder: " + describe(e));
+  }
+});
+
 stop("A dictionary", function () {
   var d = new ActiveXObject("Tessary.Dictionary");
   d.Add("one", 1);
   d.Add("two", new Date(2000, 0, 1));
   WScript.Echo("  Count: " + d.Count + ", Item(\"one\"): " + d.Item("one"));
-  for (var e = new Enumerator(d); !e.atEnd(); e.moveNext()) WScript.Echo("  key " + e.item());
+  // Enumerating a dictionary yields its items in key order.
+  for (var e = new Enumerator(d); !e.atEnd(); e.moveNext()) WScript.Echo("  item " + e.item());
 });
 
 stop("Drives", function () {
@@ -105,6 +133,25 @@ stop("Drives", function () {
     var drive = e.item();
     WScript.Echo("  " + drive.Path + " " + drive.FileSystem);
   }
+});
+
+stop("Streams", function () {
+  var root = new ActiveXObject("Quennel.Tessary");
+  var name = root.BuildPath(scratch, "notes.txt");
+  var out = root.CreateTextFile(name, true);
+  out.WriteLine("first line");
+  out.WriteLine("zweite Zeile: gr\u00fc\u00df");
+  out.Close();
+  var text = root.OpenTextFile(name);
+  while (!text.AtEndOfStream) WScript.Echo("  line " + text.Line + ": " + text.ReadLine());
+  text.Close();
+  var bytes = root.OpenBinaryFile(name).Read(5);
+  WScript.Echo("  the first five bytes: " + new VBArray(bytes).toArray().join(" "));
+});
+
+stop("Cleaning up", function () {
+  if (scratch) new ActiveXObject("Quennel.Tessary").DeleteFolder(scratch, true);
+  WScript.Echo("  removed the scratch folder");
 });
 
 stop("The script's arguments", function () {
