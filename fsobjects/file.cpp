@@ -8,13 +8,15 @@
 #include "fsobjects/fs_common.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "streams/streams.h"
 
 namespace {
 
 // The default value of a key under HKEY_CLASSES_ROOT, "" when unreadable.
 std::string ClassesRootText(const std::string& key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return "";
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    return "";
   char text[255] = {0};
   DWORD size = sizeof text - 1;
   DWORD type = 0;
@@ -80,9 +82,11 @@ HRESULT File::put_Name(BSTR name) {
   if (FAILED(hr)) return hr;
   const std::string target = folder_path_ + leaf;
   if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
+    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
+                                                      : ERROR_INVALID_NAME);
   // The object keeps naming the old path after a rename.
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
+                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
     return ReportLastWin32Error();
   return S_OK;
 }
@@ -154,7 +158,8 @@ HRESULT File::Move(BSTR destination, VARIANT_BOOL overwrite) {
 
 HRESULT File::get_Size(VARIANT* size) {
   if (!size) return E_POINTER;
-  HANDLE file = ::CreateFileA(full_path_.c_str(), 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      ::CreateFileA(full_path_.c_str(), 0, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ReportLastWin32Error();
   DWORD high = 0;
   SetLastError(ERROR_SUCCESS);
@@ -188,7 +193,8 @@ HRESULT File::get_ParentFolder(IFolder** folder) {
 
 HRESULT File::Delete(VARIANT_BOOL force) {
   if (tessary::Switches().disable_delete) return tessary::RefuseDisabled(kErrorClass);
-  if (tessary::FromVariantBool(force) && !::SetFileAttributesA(full_path_.c_str(), FILE_ATTRIBUTE_NORMAL))
+  if (tessary::FromVariantBool(force) &&
+      !::SetFileAttributesA(full_path_.c_str(), FILE_ATTRIBUTE_NORMAL))
     return ReportLastWin32Error();
   if (!::DeleteFileA(full_path_.c_str())) return ReportLastWin32Error();
   return S_OK;
@@ -212,9 +218,19 @@ HRESULT File::get_FileSystem(QNFileSystemType* file_system) {
   return tessary::VolumeFileSystem(folder_path_, file_system);
 }
 
-HRESULT File::get_AccountServer(BSTR* server) { return tessary::ReturnAnsi(account_server_, server); }
+HRESULT File::get_AccountServer(BSTR* server) {
+  return tessary::ReturnAnsi(account_server_, server);
+}
 
 HRESULT File::put_AccountServer(BSTR server) { return tessary::ToAnsi(server, &account_server_); }
+
+HRESULT File::OpenAsTextStream(IOMode mode, Tristate format, ITextStream** stream) {
+  return tessary::NewTextStreamOpen(full_path_, mode, VARIANT_FALSE, format, stream);
+}
+
+HRESULT File::OpenAsBinaryStream(IOMode mode, IBinaryStream** stream) {
+  return tessary::NewBinaryStreamOpen(full_path_, mode, VARIANT_FALSE, stream);
+}
 
 TESSARY_CREATABLE(File)
 

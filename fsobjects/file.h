@@ -36,6 +36,9 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
+  HRESULT STDMETHODCALLTYPE OpenAsTextStream(IOMode mode, Tristate format,
+                                             ITextStream** stream) override;
+  HRESULT STDMETHODCALLTYPE OpenAsBinaryStream(IOMode mode, IBinaryStream** stream) override;
 
  private:
   HRESULT Probe();

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/modules.h"
 #include "platform/shell.h"
+#include "streams/streams.h"
 
 HRESULT Folder::InitFromPath(BSTR path) {
   std::string ansi;
@@ -19,7 +20,8 @@ HRESULT Folder::InitFromPath(BSTR path) {
   if (length >= 256) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
   DWORD attributes = GetFileAttributesA(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) return ReportLastWin32Error();
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ReportError("Argument must be a directory.", 0);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return ReportError("Argument must be a directory.", 0);
   full_path_ = full;
   name_ = final_component ? final_component : "";
   // "C:\data\" names the folder data: without this its name would be ""
@@ -50,8 +52,10 @@ HRESULT Folder::put_Name(BSTR name) {
   const std::string target =
       (cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1)) + leaf;
   if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
+                                                      : ERROR_INVALID_NAME);
+  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
+                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
     return ReportLastWin32Error();
   // Unlike a File, the Folder follows its rename.
   name_ = leaf;
@@ -63,7 +67,9 @@ HRESULT Folder::get_SearchWildCard(BSTR* pattern) {
   return tessary::ReturnAnsi(search_wildcard_, pattern);
 }
 
-HRESULT Folder::put_SearchWildCard(BSTR pattern) { return tessary::ToAnsi(pattern, &search_wildcard_); }
+HRESULT Folder::put_SearchWildCard(BSTR pattern) {
+  return tessary::ToAnsi(pattern, &search_wildcard_);
+}
 
 HRESULT Folder::get_ShortPath(BSTR* path) {
   return tessary::ReturnAnsi(tessary::ShortPathOf(full_path_), path);
@@ -96,8 +102,8 @@ HRESULT Folder::put_Attributes(QNFileAttribute attributes) {
 std::string Folder::ParentText() const {
   const std::string candidate = full_path_ + "\\..";
   char buffer[MAX_PATH] = {0};
-  DWORD length = candidate.size() < MAX_PATH ? ::GetFullPathNameA(candidate.c_str(), 256, buffer, nullptr)
-                                             : 0;
+  DWORD length =
+      candidate.size() < MAX_PATH ? ::GetFullPathNameA(candidate.c_str(), 256, buffer, nullptr) : 0;
   if (length == 0 || length >= 256) return full_path_;
   return buffer;
 }
@@ -120,7 +126,9 @@ HRESULT Folder::get_FileSystem(QNFileSystemType* file_system) {
   return tessary::VolumeFileSystem(full_path_, file_system);
 }
 
-HRESULT Folder::get_AccountServer(BSTR* server) { return tessary::ReturnAnsi(account_server_, server); }
+HRESULT Folder::get_AccountServer(BSTR* server) {
+  return tessary::ReturnAnsi(account_server_, server);
+}
 
 HRESULT Folder::put_AccountServer(BSTR server) { return tessary::ToAnsi(server, &account_server_); }
 
@@ -139,6 +147,35 @@ HRESULT Folder::get_Type(BSTR* type) {
   }
   ::FreeLibrary(shell);
   return tessary::ReturnAnsi(name, type);
+}
+
+HRESULT Folder::StreamFileName(BSTR file_name, std::string* out) {
+  HRESULT hr = tessary::PathArgument(kErrorClass, file_name, out);
+  if (FAILED(hr)) return hr;
+  if (tessary::LastSeparator(*out) == std::string::npos) {
+    *out = full_path_ + (!full_path_.empty() && full_path_.back() == '\\' ? "" : "\\") + *out;
+    if (out->size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
+  }
+  return S_OK;
+}
+
+HRESULT Folder::CreateTextFile(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode,
+                               ITextStream** stream) {
+  if (!stream) return E_POINTER;
+  *stream = nullptr;
+  std::string path;
+  HRESULT hr = StreamFileName(file_name, &path);
+  if (FAILED(hr)) return hr;
+  return tessary::NewTextStreamCreate(path, overwrite, unicode, stream);
+}
+
+HRESULT Folder::CreateBinaryFile(BSTR file_name, VARIANT_BOOL overwrite, IBinaryStream** stream) {
+  if (!stream) return E_POINTER;
+  *stream = nullptr;
+  std::string path;
+  HRESULT hr = StreamFileName(file_name, &path);
+  if (FAILED(hr)) return hr;
+  return tessary::NewBinaryStreamCreate(path, overwrite, stream);
 }
 
 TESSARY_CREATABLE(Folder)

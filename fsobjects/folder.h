@@ -32,6 +32,11 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
+  // Streams in this folder.
+  HRESULT STDMETHODCALLTYPE CreateTextFile(BSTR file_name, VARIANT_BOOL overwrite,
+                                           VARIANT_BOOL unicode, ITextStream** stream) override;
+  HRESULT STDMETHODCALLTYPE CreateBinaryFile(BSTR file_name, VARIANT_BOOL overwrite,
+                                             IBinaryStream** stream) override;
   // Listings (collections.cpp).
   HRESULT STDMETHODCALLTYPE get_Files(IFileCollection** files) override;
   HRESULT STDMETHODCALLTYPE get_SubFolders(IFolderCollection** folders) override;
@@ -48,6 +53,8 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   // The parent as the system normalises full path + "\.."; equal to the
   // full path for a root.
   std::string ParentText() const;
+  // A bare name is a file in this folder; a path is used as it is.
+  HRESULT StreamFileName(BSTR file_name, std::string* out);
 
   std::string name_;
   std::string full_path_;

@@ -32,7 +32,8 @@ HRESULT ItemDate(const CLSID* reporter, const std::string& path, FileTime which,
   if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields))
     return ReportLastWin32Error(reporter, nullptr);
   DATE date = 0;
-  if (!SystemTimeToVariantTime(&fields, &date)) return ReportError(reporter, "Invalid date", E_FAIL);
+  if (!SystemTimeToVariantTime(&fields, &date))
+    return ReportError(reporter, "Invalid date", E_FAIL);
   *out = date;
   return S_OK;
 }
@@ -68,7 +69,8 @@ HRESULT VolumeFileSystem(const std::string& folder_path, QNFileSystemType* out) 
   if (folder_path.size() < 2 || folder_path[1] != ':') return S_FALSE;
   std::string root = folder_path.substr(0, 2) + "\\";
   char name[256] = {0};
-  if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, sizeof name))
+  if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
+                               sizeof name))
     return S_FALSE;
   if (std::strcmp(name, "NTFS") == 0) {
     *out = QNFILESYSTEM_NTFS;

@@ -1,10 +1,584 @@
-// The TextStream class. Its members arrive with the work that builds them; until
-// then they answer E_NOTIMPL.
-#include "frame/com_object.h"
+#include "streams/text_stream.h"
 
-class TextStream : public tessary::Object<TextStream, ITextStream> {
- public:
-  static constexpr const CLSID* kErrorClass = nullptr;
-};
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "frame/values.h"
+#include "platform/system.h"
+#include "streams/binary_stream.h"
+#include "streams/streams.h"
+
+namespace {
+
+constexpr OLECHAR kCR = 13;
+constexpr OLECHAR kLF = 10;
+// Lines are taken from the file this many characters at a time.
+constexpr uint64_t kLineChunk = 128;
+// Requests up to this size are read into a buffer kept between calls.
+constexpr uint64_t kSmallRequest = 64 * 1024;
+// The look-ahead never keeps less room than this, so it is compacted
+// rarely.
+constexpr size_t kPendingRoom = 4096;
+// Room beyond this, left by a large Read, is given back once it is empty.
+constexpr size_t kLargeRoom = 1024 * 1024;
+// The largest counter value; counting stops there.
+constexpr int64_t kMaxCounter = 0x7FFFFFFF;
+// WriteBlankLines writes larger counts in pieces of at most this size.
+constexpr size_t kBlankPiece = 1024 * 1024;
+constexpr unsigned char kMark[] = {0xFF, 0xFE};
+
+template <class F>
+HRESULT NoThrow(F body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const std::length_error&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// The stream's own argument checks report under the class it drives.
+HRESULT Refuse(const char* text) {
+  return tessary::ReportError(&CLSID_BinaryStream, text, E_INVALIDARG);
+}
+
+LONG Saturate(int64_t value) {
+  return static_cast<LONG>(value > kMaxCounter ? kMaxCounter : value);
+}
+
+// Lines are searched a block at a time: the test of a block for a CR has
+// no early exit, so the compiler turns it into vector instructions.
+size_t FindCrLf(const OLECHAR* s, size_t n) {
+  constexpr size_t kBlock = 32;
+  size_t i = 0;
+  for (; i + kBlock < n; i += kBlock) {
+    uint16_t crs = 0;
+    for (size_t k = 0; k < kBlock; ++k) crs |= s[i + k] == kCR ? 0xFFFF : 0;
+    if (!crs) continue;
+    for (size_t k = i; k < i + kBlock; ++k) {
+      if (s[k] == kCR && s[k + 1] == kLF) return k;
+    }
+  }
+  for (; i + 1 < n; ++i) {
+    if (s[i] == kCR && s[i + 1] == kLF) return i;
+  }
+  return std::string::npos;
+}
+
+// The bytes missing from a UTF-8 character that starts within the last
+// three bytes and runs past the end; 0 when the text ends on a boundary.
+// Malformed sequences count by their lead byte: the decoder replaces them
+// either way, and a byte read too many still belongs to this text.
+size_t MissingUtf8Bytes(const char* bytes, size_t n) {
+  for (size_t back = 1; back <= 4 && back <= n; ++back) {
+    const unsigned char b = static_cast<unsigned char>(bytes[n - back]);
+    if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    size_t length = 1;
+    if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+    }
+    return length > back ? length - back : 0;
+  }
+  return 0;
+}
+
+// ANSI bytes to characters, into room for n of them (a code page never
+// makes more characters than bytes). The text ends at the first NUL.
+size_t DecodeAnsi(const char* bytes, size_t n, OLECHAR* out) {
+  constexpr size_t kBlock = 32;
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
+  size_t i = 0;
+  // A block at a time while it holds neither a NUL nor a byte above ASCII
+  // (which is the same in every ANSI code page); the tests and the copy
+  // have no early exit, so they become vector instructions.
+  for (; i + kBlock <= n; i += kBlock) {
+    unsigned char block[kBlock];
+    std::memcpy(block, in + i, kBlock);
+    unsigned char low = 0xFF;
+    unsigned char high = 0;
+    for (size_t k = 0; k < kBlock; ++k) {
+      low = block[k] < low ? block[k] : low;
+      high |= block[k];
+    }
+    if (low == 0 || (high & 0x80)) break;
+    for (size_t k = 0; k < kBlock; ++k) out[i + k] = block[k];
+  }
+  for (; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == 0) return i;
+    if (b >= 0x80) break;
+    out[i] = b;
+  }
+  if (i == n) return n;
+  const void* nul = std::memchr(bytes + i, 0, n - i);
+  const size_t end = nul ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : n;
+  if (end - i > static_cast<size_t>(INT_MAX)) throw std::bad_alloc();
+  const int wide = MultiByteToWideChar(CP_ACP, 0, bytes + i, static_cast<int>(end - i), out + i,
+                                       static_cast<int>(end - i));
+  return i + (wide > 0 ? static_cast<size_t>(wide) : 0);
+}
+
+// UTF-16LE bytes to characters; an odd last byte (only at the end of a
+// file) makes no character.
+size_t DecodeUtf16(const char* bytes, size_t n, OLECHAR* out) {
+  const unsigned char* from = reinterpret_cast<const unsigned char*>(bytes);
+  const size_t units = n / 2;
+  for (size_t k = 0; k < units; ++k) {
+    out[k] = static_cast<OLECHAR>(from[2 * k] | (from[2 * k + 1] << 8));
+  }
+  return units;
+}
+
+// Text to ANSI bytes: characters the code page lacks become its default
+// character.
+void AppendAnsiBytes(const OLECHAR* text, size_t n, std::string* out) {
+  if (n == 0) return;
+  const size_t base = out->size();
+  size_t i = 0;
+  while (i < n && text[i] < 0x80) ++i;
+  if (i == n) {
+    out->resize(base + n);
+    char* to = &(*out)[base];
+    for (size_t k = 0; k < n; ++k) to[k] = static_cast<char>(text[k]);
+    return;
+  }
+  if (n > static_cast<size_t>(INT_MAX)) throw std::bad_alloc();
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) throw std::bad_alloc();  // longer than a conversion can give
+  out->resize(base + static_cast<size_t>(bytes));
+  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(n), &(*out)[base], bytes, nullptr, nullptr);
+}
+
+void AppendUtf16Bytes(const OLECHAR* text, size_t n, std::string* out) {
+  const size_t base = out->size();
+  out->resize(base + 2 * n);
+  char* to = &(*out)[base];
+  for (size_t k = 0; k < n; ++k) {
+    to[2 * k] = static_cast<char>(text[k] & 0xFF);
+    to[2 * k + 1] = static_cast<char>((text[k] >> 8) & 0xFF);
+  }
+}
+
+// A BSTR for a result; the empty text is a null BSTR, as everywhere else.
+HRESULT Return(const OLECHAR* text, size_t n, BSTR* out) {
+  *out = nullptr;
+  if (n == 0) return S_OK;
+  if (n > UINT_MAX / 2) return E_OUTOFMEMORY;
+  *out = SysAllocStringLen(text, static_cast<UINT>(n));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+TextStream::~TextStream() {
+  if (inner_) inner_->Release();
+}
+
+HRESULT TextStream::FinalConstruct() {
+  utf8_ = GetACP() == CP_UTF8;
+  return tessary::CreateObject(&inner_);
+}
+
+HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
+  HRESULT hr = inner_->Create(file_name, overwrite);
+  if (FAILED(hr)) return hr;
+  const bool wide = tessary::FromVariantBool(unicode);
+  if (wide) {
+    hr = inner_->WriteBytes(kMark, sizeof kMark);
+    if (FAILED(hr)) return hr;
+  }
+  unicode_ = wide;
+  return S_OK;
+}
+
+HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
+  // A mode the open refuses anyway is refused before the format probe
+  // below could create the file.
+  HRESULT hr = inner_->CheckMode(mode);
+  if (FAILED(hr)) return hr;
+  bool wide = format == TristateTrue;
+  if (format == TristateUseDefault) {
+    hr = inner_->Open(file_name, ForReading, create);
+    if (FAILED(hr)) return hr;
+    std::string mark;
+    hr = NoThrow([&] { return inner_->ReadBytes(2, &mark); });
+    if (FAILED(hr)) return hr;
+    inner_->Close();
+    wide = mark.size() == 2 && static_cast<unsigned char>(mark[0]) == kMark[0] &&
+           static_cast<unsigned char>(mark[1]) == kMark[1];
+  }
+  hr = inner_->Open(file_name, mode, create);
+  if (FAILED(hr)) return hr;
+  unicode_ = wide;
+  if (!wide) return S_OK;
+  if (mode == ForReading) {
+    std::string mark;
+    return NoThrow([&] { return inner_->ReadBytes(2, &mark); });
+  }
+  uint64_t size = 0;
+  hr = inner_->FileSize(&size);
+  if (FAILED(hr)) return hr;
+  if (mode == ForWriting) {
+    // The mark stays; text goes after it. A file too short to hold one
+    // gets it, so what is written reads back as Unicode.
+    return size >= sizeof kMark ? inner_->SkipBytes(sizeof kMark)
+                                : inner_->WriteBytes(kMark, sizeof kMark);
+  }
+  return size == 0 ? inner_->WriteBytes(kMark, sizeof kMark) : S_OK;
+}
+
+void TextStream::Pending::Consume(size_t n) {
+  begin_ += n;
+  if (begin_ >= end_) begin_ = end_ = 0;
+}
+
+void TextStream::Pending::Trim() {
+  if (empty() && capacity_ > kLargeRoom) {
+    buffer_.reset();
+    capacity_ = 0;
+  }
+}
+
+OLECHAR* TextStream::Pending::Extend(size_t n) {
+  if (capacity_ - end_ >= n) return buffer_.get() + end_;
+  const size_t pending = size();
+  if (capacity_ - pending >= n) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, pending * sizeof(OLECHAR));
+  } else {
+    const size_t capacity = std::max({pending + n, 2 * capacity_, kPendingRoom});
+    std::unique_ptr<OLECHAR[]> larger(new OLECHAR[capacity]);
+    if (pending > 0) std::memcpy(larger.get(), buffer_.get() + begin_, pending * sizeof(OLECHAR));
+    buffer_ = std::move(larger);
+    capacity_ = capacity;
+  }
+  begin_ = 0;
+  end_ = pending;
+  return buffer_.get() + end_;
+}
+
+HRESULT TextStream::TakeFromFile(uint64_t n) {
+  const uint64_t want = unicode_ ? 2 * n : n;
+  HRESULT hr;
+  if (want <= kSmallRequest) {
+    // Room first, so a read that succeeds is never lost to memory.
+    const size_t room = static_cast<size_t>(want) + 3;
+    OLECHAR* out = ahead_.Extend(room);
+    if (scratch_size_ < room) {
+      scratch_.reset(new char[room]);
+      scratch_size_ = room;
+    }
+    char* bytes = scratch_.get();
+    size_t got = 0;
+    hr = inner_->ReadInto(bytes, static_cast<size_t>(want), &got);
+    if (FAILED(hr)) return hr;
+    if (unicode_) {
+      ahead_.Commit(DecodeUtf16(bytes, got, out));
+      return S_OK;
+    }
+    // A character cut at the end is completed, unless a NUL ended the text
+    // before it anyway.
+    const size_t missing = utf8_ ? MissingUtf8Bytes(bytes, got) : 0;
+    if (missing > 0 && !std::memchr(bytes, 0, got)) {
+      size_t more = 0;
+      hr = inner_->ReadInto(bytes + got, missing, &more, false);
+      if (FAILED(hr)) return hr;
+      got += more;
+    }
+    ahead_.Commit(DecodeAnsi(bytes, got, out));
+    return S_OK;
+  }
+  // A large request: the buffer grows as data arrives.
+  bytes_.clear();
+  hr = inner_->ReadBytes(want, &bytes_);
+  if (FAILED(hr)) return hr;
+  if (!unicode_ && utf8_) {
+    const size_t missing = MissingUtf8Bytes(bytes_.data(), bytes_.size());
+    if (missing > 0 && bytes_.find('\0') == std::string::npos) {
+      hr = inner_->ReadMore(missing, &bytes_);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  OLECHAR* out = ahead_.Extend(bytes_.size());
+  ahead_.Commit(unicode_ ? DecodeUtf16(bytes_.data(), bytes_.size(), out)
+                         : DecodeAnsi(bytes_.data(), bytes_.size(), out));
+  std::string().swap(bytes_);  // a large request's memory is not kept
+  return S_OK;
+}
+
+HRESULT TextStream::Take(uint64_t n, Text* out) {
+  // Pending characters first; the file gives the rest of the request. With
+  // nothing pending even a request for none goes to the file (and finds
+  // the end when it returns no bytes).
+  if (ahead_.empty() || ahead_.size() < n) {
+    HRESULT hr = TakeFromFile(n - ahead_.size());
+    if (FAILED(hr)) return hr;
+  }
+  const size_t taken = static_cast<size_t>(std::min<uint64_t>(n, ahead_.size()));
+  out->append(ahead_.data(), taken);
+  ahead_.Consume(taken);
+  ahead_.Trim();
+  return S_OK;
+}
+
+HRESULT TextStream::NextLine(BSTR* line) {
+  line_text_.clear();
+  BSTR result = nullptr;
+  bool have_result = false;
+  for (;;) {
+    // Take 128 characters: they are the first 128 of the look-ahead.
+    if (ahead_.size() < kLineChunk) {
+      HRESULT hr = TakeFromFile(kLineChunk - ahead_.size());
+      if (FAILED(hr)) return hr;
+    }
+    const size_t length = std::min<size_t>(ahead_.size(), kLineChunk);
+    if (length == 0) break;  // the end of the file
+    const OLECHAR* chunk = ahead_.data();
+    size_t end;
+    size_t rest;
+    if (!line_text_.empty() && line_text_.back() == kCR && chunk[0] == kLF) {
+      // The pair straddles two requests.
+      line_text_.pop_back();
+      end = 0;
+      rest = 1;
+    } else {
+      const size_t at = FindCrLf(chunk, length);
+      if (at == std::string::npos) {
+        line_text_.append(chunk, length);
+        ahead_.Consume(length);
+        continue;
+      }
+      end = at;
+      rest = at + 2;
+    }
+    if (line && line_text_.empty()) {
+      // The whole line lies in this request.
+      HRESULT hr = Return(chunk, end, &result);
+      if (FAILED(hr)) return hr;
+      have_result = true;
+    } else {
+      line_text_.append(chunk, end);
+    }
+    // What follows the terminator is the new look-ahead.
+    ahead_.Consume(rest);
+    break;
+  }
+  if (line && !have_result) {
+    HRESULT hr = Return(line_text_.data(), line_text_.size(), &result);
+    if (FAILED(hr)) return hr;
+  }
+  line_ = Saturate(static_cast<int64_t>(line_) + 1);
+  column_ = 1;
+  if (line) *line = result;
+  return S_OK;
+}
+
+void TextStream::CountRead(const Text& text) {
+  int64_t line = line_;
+  int64_t column = column_;
+  if (!text.empty() && text[0] == kLF && last_read_cr_) {
+    ++line;
+    column = 1;
+  }
+  size_t last = std::string::npos;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == kCR && text[i + 1] == kLF) {
+      ++line;
+      last = i++;
+    }
+  }
+  if (last == std::string::npos) {
+    column += static_cast<int64_t>(text.size());
+  } else {
+    column = 1 + static_cast<int64_t>(text.size() - (last + 2));
+  }
+  line_ = Saturate(line);
+  column_ = Saturate(column);
+  last_read_cr_ = !text.empty() && text.back() == kCR;
+}
+
+HRESULT TextStream::get_Line(LONG* line) {
+  if (!line) return E_POINTER;
+  *line = line_;
+  return S_OK;
+}
+
+HRESULT TextStream::get_Column(LONG* column) {
+  if (!column) return E_POINTER;
+  *column = column_;
+  return S_OK;
+}
+
+HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
+  if (!end) return E_POINTER;
+  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty());
+  return S_OK;
+}
+
+HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
+  if (!end) return E_POINTER;
+  return NoThrow([&] {
+    // Taking two characters and putting them back in front of the rest is
+    // looking at the first two of the look-ahead, filled up from the file.
+    // A failed read is not reported: the answer reflects what is there.
+    const bool had_pending = !ahead_.empty();
+    if (ahead_.size() < 2) (void)TakeFromFile(2 - ahead_.size());
+    if (!had_pending && ahead_.empty()) {
+      *end = VARIANT_TRUE;  // nothing came back: the end of the file
+    } else {
+      const OLECHAR* next = ahead_.data();
+      *end = tessary::ToVariantBool(ahead_.size() >= 2 && next[0] == kCR && next[1] == kLF);
+    }
+    return S_OK;
+  });
+}
+
+HRESULT TextStream::Read(LONG characters, BSTR* text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  if (characters < 0) return Refuse("The number of characters must not be negative.");
+  return NoThrow([&] {
+    Text taken;
+    HRESULT hr = Take(static_cast<uint64_t>(characters), &taken);
+    if (FAILED(hr)) return hr;
+    hr = Return(taken.data(), taken.size(), text);
+    if (FAILED(hr)) return hr;
+    CountRead(taken);
+    return S_OK;
+  });
+}
+
+HRESULT TextStream::ReadLine(BSTR* line) {
+  if (!line) return E_POINTER;
+  *line = nullptr;
+  return NoThrow([&] { return NextLine(line); });
+}
+
+HRESULT TextStream::ReadAll(BSTR* text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  return NoThrow([&] {
+    Text all;
+    do {
+      HRESULT hr = Take(kLineChunk, &all);
+      if (FAILED(hr)) return hr;
+    } while (!(inner_->at_end() && ahead_.empty()));
+    return Return(all.data(), all.size(), text);
+  });
+}
+
+HRESULT TextStream::WriteText(BSTR text, bool line_break) {
+  return NoThrow([&] {
+    const size_t length = SysStringLen(text);
+    size_t cut = 0;
+    while (cut < length && text[cut] != 0) ++cut;
+    // A NUL ends what is written, the line break after it included.
+    if (cut < length) line_break = false;
+    bytes_.clear();
+    if (unicode_) {
+      AppendUtf16Bytes(text, cut, &bytes_);
+      if (line_break) bytes_.append("\r\0\n\0", 4);
+    } else {
+      AppendAnsiBytes(text, cut, &bytes_);
+      if (line_break) bytes_.append("\r\n", 2);
+    }
+    return inner_->WriteBytes(bytes_.data(), bytes_.size());
+  });
+}
+
+HRESULT TextStream::Write(BSTR text) { return WriteText(text, false); }
+
+HRESULT TextStream::WriteLine(BSTR text) { return WriteText(text, true); }
+
+HRESULT TextStream::WriteBlankLines(LONG lines) {
+  if (lines < 0) return Refuse("The number of lines must not be negative.");
+  return NoThrow([&] {
+    const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
+    const size_t per_line = unicode_ ? 4 : 2;
+    const uint64_t total = static_cast<uint64_t>(lines) * per_line;
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(total, kBlankPiece));
+    bytes_.clear();
+    while (bytes_.size() < piece) bytes_.append(pattern, per_line);
+    // No lines is still one (empty) write, so a closed or read-only stream
+    // fails as it does for any other write.
+    uint64_t left = total;
+    do {
+      const size_t now = static_cast<size_t>(std::min<uint64_t>(left, piece));
+      HRESULT hr = inner_->WriteBytes(bytes_.data(), now);
+      if (FAILED(hr)) return hr;
+      left -= now;
+    } while (left > 0);
+    return S_OK;
+  });
+}
+
+HRESULT TextStream::Skip(LONG characters) {
+  if (characters < 0) return Refuse("The number of characters must not be negative.");
+  return inner_->SkipBytes(unicode_ ? 2 * static_cast<int64_t>(characters) : characters);
+}
+
+HRESULT TextStream::SkipLine() {
+  return NoThrow([&] { return NextLine(nullptr); });
+}
+
+HRESULT TextStream::Close() { return inner_->Close(); }
 
 TESSARY_CREATABLE(TextStream)
+
+namespace tessary {
+
+HRESULT NewTextStreamCreate(BSTR file, VARIANT_BOOL overwrite, VARIANT_BOOL unicode,
+                            ITextStream** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  TextStream* stream = nullptr;
+  HRESULT hr = CreateObject(&stream);
+  if (FAILED(hr)) return hr;
+  hr = static_cast<ITextStreamInit*>(stream)->Create(file, overwrite, unicode);
+  if (FAILED(hr)) {
+    stream->Release();
+    return hr;
+  }
+  return HandOut(stream, out);
+}
+
+HRESULT NewTextStreamOpen(BSTR file, LONG mode, VARIANT_BOOL create, LONG format,
+                          ITextStream** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  TextStream* stream = nullptr;
+  HRESULT hr = CreateObject(&stream);
+  if (FAILED(hr)) return hr;
+  hr = static_cast<ITextStreamInit*>(stream)->Open(file, mode, create, format);
+  if (FAILED(hr)) {
+    stream->Release();
+    return hr;
+  }
+  return HandOut(stream, out);
+}
+
+HRESULT NewTextStreamCreate(const std::string& ansi_file, VARIANT_BOOL overwrite,
+                            VARIANT_BOOL unicode, ITextStream** out) {
+  Bstr file;
+  HRESULT hr = file.FromAnsi(ansi_file);
+  if (FAILED(hr)) return hr;
+  return NewTextStreamCreate(file.get(), overwrite, unicode, out);
+}
+
+HRESULT NewTextStreamOpen(const std::string& ansi_file, LONG mode, VARIANT_BOOL create, LONG format,
+                          ITextStream** out) {
+  Bstr file;
+  HRESULT hr = file.FromAnsi(ansi_file);
+  if (FAILED(hr)) return hr;
+  return NewTextStreamOpen(file.get(), mode, create, format, out);
+}
+
+}  // namespace tessary
