@@ -9,49 +9,11 @@
 #include <fstream>
 #include <string>
 
+#include "bstr_support.h"
 #include "frame/values.h"
 #include "test_support.h"
 
 namespace tessary::testing {
-
-inline Bstr B(const std::string& text) {
-  Bstr s;
-  EXPECT_EQ(S_OK, s.FromAnsi(text));
-  return s;
-}
-
-inline std::string Text(BSTR s) {
-  std::string out;
-  EXPECT_EQ(S_OK, ToAnsi(s, &out));
-  return out;
-}
-
-// Takes a BSTR result and frees it.
-inline std::string Take(BSTR s) {
-  std::string text = Text(s);
-  SysFreeString(s);
-  return text;
-}
-
-struct ErrorRecord {
-  bool present = false;
-  std::string description;
-  std::string source;
-};
-
-inline ErrorRecord TakeError() {
-  ErrorRecord r;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-  r.present = true;
-  BSTR d = nullptr, s = nullptr;
-  info->GetDescription(&d);
-  info->GetSource(&s);
-  r.description = Take(d);
-  r.source = Take(s);
-  info->Release();
-  return r;
-}
 
 class FsTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "bstr_support.h"
 #include "frame/switches.h"
 #include "frame/values.h"
 #include "root/tessary.h"
@@ -14,38 +15,10 @@
 namespace {
 
 using tessary::Bstr;
-
-Bstr B(const std::string& text) {
-  Bstr s;
-  EXPECT_EQ(S_OK, s.FromAnsi(text));
-  return s;
-}
-
-std::string Text(BSTR s) {
-  std::string out;
-  EXPECT_EQ(S_OK, tessary::ToAnsi(s, &out));
-  return out;
-}
-
-struct ErrorRecord {
-  std::string description;
-  std::string source;
-};
-
-ErrorRecord TakeError() {
-  ErrorRecord r;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-  BSTR d = nullptr, s = nullptr;
-  info->GetDescription(&d);
-  info->GetSource(&s);
-  r.description = Text(d);
-  r.source = Text(s);
-  SysFreeString(d);
-  SysFreeString(s);
-  info->Release();
-  return r;
-}
+using tessary::testing::B;
+using tessary::testing::ErrorRecord;
+using tessary::testing::TakeError;
+using tessary::testing::Text;
 
 class RootFiles : public ::testing::Test {
  protected:
@@ -115,7 +88,8 @@ TEST_F(RootFiles, CreateFileTruncatesOrRefusesAnExistingFile) {
   ASSERT_EQ(S_OK, root_->CreateFile(B(W("a.txt")).get(), VARIANT_TRUE));
   EXPECT_EQ("", Read("a.txt"));
   Write("a.txt", "kept");
-  EXPECT_EQ(static_cast<HRESULT>(0x80070050), root_->CreateFile(B(W("a.txt")).get(), VARIANT_FALSE));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070050),
+            root_->CreateFile(B(W("a.txt")).get(), VARIANT_FALSE));
   ErrorRecord e = TakeError();
   EXPECT_EQ("The file exists.", e.description);
   EXPECT_EQ("kept", Read("a.txt"));
@@ -216,8 +190,9 @@ TEST_F(RootFiles, ConcatFilesIntoItsOwnSourceFailsWithoutTouchingIt) {
   Write("1", "one");
   Write("2", "two");
   const std::string dest = W("1");
-  EXPECT_EQ(static_cast<HRESULT>(0x80070020),
-            root_->ConcatFiles(B(dest).get(), B(dest).get(), B(W("2")).get(), nullptr, nullptr, nullptr));
+  EXPECT_EQ(
+      static_cast<HRESULT>(0x80070020),
+      root_->ConcatFiles(B(dest).get(), B(dest).get(), B(W("2")).get(), nullptr, nullptr, nullptr));
   ErrorRecord e = TakeError();
   EXPECT_EQ(0u, e.description.find(dest + ": The process cannot access the file"));
   EXPECT_EQ("one", Read("1"));
@@ -227,8 +202,8 @@ TEST_F(RootFiles, ConcatFilesReportsAMissingSourceByName) {
   Write("1", "one");
   const std::string missing = W("nope");
   EXPECT_EQ(static_cast<HRESULT>(0x80070002),
-            root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(missing).get(), nullptr, nullptr,
-                               nullptr));
+            root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(missing).get(), nullptr,
+                               nullptr, nullptr));
   EXPECT_EQ(missing + ": The system cannot find the file specified.", TakeError().description);
   EXPECT_FALSE(Exists("out"));  // the destination is opened only after every source
 }

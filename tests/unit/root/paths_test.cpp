@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bstr_support.h"
 #include "frame/values.h"
 #include "platform/files.h"
 #include "root/tessary.h"
@@ -13,11 +14,7 @@ namespace {
 
 using tessary::Bstr;
 
-std::string Text(BSTR s) {
-  std::string out;
-  EXPECT_EQ(S_OK, tessary::ToAnsi(s, &out));
-  return out;
-}
+using tessary::testing::Text;
 
 class RootPaths : public ::testing::Test {
  protected:
@@ -65,7 +62,8 @@ TEST_F(RootPaths, BuildPathPutsExactlyOneBackslashAtTheJoint) {
       {"a/", "b", "a/\\b"},
       {"C:\\dir\\\\", "\\file", "C:\\dir\\\\file"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.joined, Build(c.path, c.name)) << c.path << " + " << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(c.joined, Build(c.path, c.name)) << c.path << " + " << c.name;
 }
 
 TEST_F(RootPaths, GetDriveNameFindsLettersAndShares) {
@@ -73,11 +71,14 @@ TEST_F(RootPaths, GetDriveNameFindsLettersAndShares) {
     const char* path;
     const char* drive;
   } cases[] = {
-      {"c:\\x", "c:"},          {"C:", "C:"},
+      {"c:\\x", "c:"},
+      {"C:", "C:"},
       {"\\\\server\\share", "\\\\server\\share"},
       {"\\\\server\\share\\dir", "\\\\server\\share\\dir"},
-      {"\\\\server", ""},       {"\\\\server\\", ""},
-      {"x", ""},                {"1:\\x", ""},
+      {"\\\\server", ""},
+      {"\\\\server\\", ""},
+      {"x", ""},
+      {"1:\\x", ""},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.drive, Call(&Tessary::GetDriveName, c.path)) << c.path;

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "bstr_support.h"
 #include "frame/module.h"
 #include "frame/values.h"
 #include "streams/streams.h"
@@ -27,37 +28,10 @@ constexpr HRESULT kFileExists = static_cast<HRESULT>(0x80070050);
 constexpr HRESULT kNegativeSeek = static_cast<HRESULT>(0x80070083);
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070002);
 
-Bstr B(const std::string& text) {
-  Bstr s;
-  EXPECT_EQ(S_OK, s.FromAnsi(text));
-  return s;
-}
-
-std::string Text(BSTR s) {
-  std::string out;
-  EXPECT_EQ(S_OK, tessary::ToAnsi(s, &out));
-  return out;
-}
-
-struct ErrorRecord {
-  std::string description;
-  std::string source;
-};
-
-ErrorRecord TakeError() {
-  ErrorRecord r;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-  BSTR d = nullptr, s = nullptr;
-  info->GetDescription(&d);
-  info->GetSource(&s);
-  r.description = Text(d);
-  r.source = Text(s);
-  SysFreeString(d);
-  SysFreeString(s);
-  info->Release();
-  return r;
-}
+using tessary::testing::B;
+using tessary::testing::ErrorRecord;
+using tessary::testing::TakeError;
+using tessary::testing::Text;
 
 // The bytes of a byte-array result, which is cleared.
 std::string Bytes(VARIANT* v) {

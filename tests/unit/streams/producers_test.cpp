@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bstr_support.h"
 #include "frame/module.h"
 #include "frame/values.h"
 #include "root/tessary.h"
@@ -16,11 +17,7 @@ namespace {
 
 using tessary::Bstr;
 
-Bstr B(const std::string& text) {
-  Bstr s;
-  EXPECT_EQ(S_OK, s.FromAnsi(text));
-  return s;
-}
+using tessary::testing::B;
 
 class Producers : public ::testing::Test {
  protected:

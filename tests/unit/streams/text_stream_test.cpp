@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "bstr_support.h"
 #include "frame/module.h"
 #include "frame/values.h"
 #include "streams/streams.h"
@@ -23,11 +24,9 @@ using tessary::Bstr;
 constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005);
 constexpr HRESULT kInvalidHandle = static_cast<HRESULT>(0x80070006);
 
-Bstr B(const std::string& text) {
-  Bstr s;
-  EXPECT_EQ(S_OK, s.FromAnsi(text));
-  return s;
-}
+using tessary::testing::B;
+using tessary::testing::ErrorRecord;
+using tessary::testing::TakeError;
 
 Bstr U(const std::u16string& text) {
   return Bstr(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
@@ -51,26 +50,6 @@ std::string Utf16Bytes(const std::u16string& s) {
     out.push_back(static_cast<char>(c >> 8));
   }
   return out;
-}
-
-struct ErrorRecord {
-  std::string description;
-  std::string source;
-};
-
-ErrorRecord TakeError() {
-  ErrorRecord r;
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-  BSTR d = nullptr, s = nullptr;
-  info->GetDescription(&d);
-  info->GetSource(&s);
-  EXPECT_EQ(S_OK, tessary::ToAnsi(d, &r.description));
-  EXPECT_EQ(S_OK, tessary::ToAnsi(s, &r.source));
-  SysFreeString(d);
-  SysFreeString(s);
-  info->Release();
-  return r;
 }
 
 class TextStreamTest : public ::testing::Test {
