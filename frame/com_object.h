@@ -146,6 +146,7 @@ class Object : public gen::NotImplemented<Dispatch>,
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    flags = EnumeratorFlags(id, flags);
     ITypeInfo* info = nullptr;
     HRESULT hr = TypeInfoFor(Iid<Dispatch>::Get(), lcid, &info);
     if (FAILED(hr)) return hr;
@@ -173,6 +174,7 @@ class Object : public gen::NotImplemented<Dispatch>,
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    flags = EnumeratorFlags(id, flags);
     return dispatch::Invoke(dispatch::InfoOf<Dispatch>(), static_cast<Dispatch*>(this), id, flags,
                             params, result, excep, arg_err);
   }
@@ -183,6 +185,12 @@ class Object : public gen::NotImplemented<Dispatch>,
 #endif
 
  protected:
+  // Some script engines ask for a collection's enumerator as a method;
+  // _NewEnum is a property, so the request is answered as its get.
+  static WORD EnumeratorFlags(DISPID id, WORD flags) {
+    return id == DISPID_NEWENUM && (flags & DISPATCH_METHOD) ? flags | DISPATCH_PROPERTYGET : flags;
+  }
+
   // The common error path under this class's identity.
   HRESULT ReportError(const char* text, HRESULT code) {
     return tessary::ReportError(Derived::kErrorClass, text, code);

@@ -400,7 +400,7 @@ void PushVariant(duk_context* ctx, const VARIANT* v) {
     case VT_DECIMAL: {
       VARIANT number;
       VariantInit(&number);
-      if (FAILED(VariantChangeType(&number, v, 0, VT_R8))) ThrowBadType(ctx);
+      if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(v), 0, VT_R8))) ThrowBadType(ctx);
       duk_push_number(ctx, number.dblVal);
       return;
     }

@@ -352,6 +352,11 @@ duk_ret_t Echo(duk_context* ctx) {
     } else if (duk_is_undefined(ctx, i)) {
       duk_push_string(ctx, "");
       duk_replace(ctx, i);
+    } else if (duk_is_boolean(ctx, i)) {
+      // The Windows script host echoes a boolean as the automation text of
+      // VT_BOOL: -1 and 0.
+      duk_push_string(ctx, duk_get_boolean(ctx, i) ? "-1" : "0");
+      duk_replace(ctx, i);
     } else {
       duk_to_string(ctx, i);
     }

@@ -44,11 +44,11 @@ TESSARY_EXPORT UINT SysStringByteLen(BSTR bstr);
 // Variants.
 TESSARY_EXPORT void VariantInit(VARIANTARG* pvarg);
 TESSARY_EXPORT HRESULT VariantClear(VARIANTARG* pvarg);
-TESSARY_EXPORT HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
-TESSARY_EXPORT HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
-TESSARY_EXPORT HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+TESSARY_EXPORT HRESULT VariantCopy(VARIANTARG* pvargDest, VARIANTARG* pvargSrc);
+TESSARY_EXPORT HRESULT VariantCopyInd(VARIANT* pvarDest, VARIANTARG* pvargSrc);
+TESSARY_EXPORT HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvargSrc,
                                          USHORT wFlags, VARTYPE vt);
-TESSARY_EXPORT HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+TESSARY_EXPORT HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvargSrc,
                                            LCID lcid, USHORT wFlags, VARTYPE vt);
 
 // Safe arrays.

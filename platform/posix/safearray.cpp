@@ -159,7 +159,7 @@ HRESULT CopyElements(const SAFEARRAY* psa, const void* from, void* to, size_t co
     const VARIANT* src = static_cast<const VARIANT*>(from);
     VARIANT* dst = static_cast<VARIANT*>(to);
     for (size_t i = 0; i < count; ++i) {
-      const HRESULT hr = VariantCopy(&dst[i], &src[i]);
+      const HRESULT hr = VariantCopy(&dst[i], const_cast<VARIANT*>(&src[i]));
       if (FAILED(hr)) {
         for (size_t j = 0; j < i; ++j) VariantClear(&dst[j]);
         return hr;

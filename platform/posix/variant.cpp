@@ -170,7 +170,7 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
   return S_OK;
 }
 
-HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+HRESULT VariantCopy(VARIANTARG* pvargDest, VARIANTARG* pvargSrc) {
   if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
   HRESULT hr = ValidateType(pvargSrc->vt);
   if (FAILED(hr)) return hr;
@@ -183,7 +183,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   return Install(pvargDest, &copy);
 }
 
-HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
+HRESULT VariantCopyInd(VARIANT* pvarDest, VARIANTARG* pvargSrc) {
   if (pvarDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
   if (!(pvargSrc->vt & VT_BYREF)) return VariantCopy(pvarDest, pvargSrc);
   HRESULT hr = ValidateType(pvargSrc->vt);

@@ -838,7 +838,7 @@ HRESULT ObjectToTarget(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, 
 
 HRESULT Convert(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, int depth, VARIANT* out) {
   const VARTYPE from = src.vt;
-  if (from == vt) return VariantCopy(out, &src);
+  if (from == vt) return VariantCopy(out, const_cast<VARIANT*>(&src));  // a copy leaves its source as it was
   if (!IsConvertible(from)) return DISP_E_BADVARTYPE;
 
   // To VT_EMPTY or VT_NULL: any plain value is dropped; a null stays
@@ -933,7 +933,7 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, int dep
 }  // namespace
 
 extern "C" {
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lcid,
                             USHORT wFlags, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if (vt & (VT_BYREF | VT_VECTOR | VT_RESERVED)) return DISP_E_BADVARTYPE;
@@ -972,7 +972,7 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LC
   return S_OK;
 }
 
-HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags,
                           VARTYPE vt) {
   return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
 }

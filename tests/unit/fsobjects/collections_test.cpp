@@ -112,6 +112,29 @@ TEST_F(CollectionTest, TheEnumeratorWalksInNameOrderAndReportsAShortNext) {
   folder->Release();
 }
 
+TEST_F(CollectionTest, TheEnumeratorMayBeAskedForAsAMethod) {
+  Write("a.txt", "x");
+  IFolder* folder = Get(W());
+  IFileCollection* files = FilesOf(folder);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  for (WORD flags : {WORD{DISPATCH_PROPERTYGET}, WORD{DISPATCH_METHOD},
+                     WORD{DISPATCH_METHOD | DISPATCH_PROPERTYGET}}) {
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, files->Invoke(DISPID_NEWENUM, IID_NULL, 0, flags, &none, &result, nullptr, nullptr))
+        << flags;
+    EXPECT_EQ(VT_UNKNOWN, result.vt);
+    VariantClear(&result);
+  }
+  // Other properties keep their kind.
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+            files->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+  files->Release();
+  folder->Release();
+}
+
 TEST_F(CollectionTest, TheWildcardFiltersFilesAndSubfolders) {
   Write("a.txt", "x");
   Write("b.log", "x");

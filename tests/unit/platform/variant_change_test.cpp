@@ -42,7 +42,7 @@ HRESULT FromReal(double d, VARTYPE vt, VARIANT* out) {
 // The text a variant converts to, or the failure as text.
 std::u16string AsText(const VARIANT& v, USHORT flags = 0) {
   Var out;
-  const HRESULT hr = VariantChangeType(out.get(), &v, flags, VT_BSTR);
+  const HRESULT hr = VariantChangeType(out.get(), const_cast<VARIANT*>(&v), flags, VT_BSTR);
   if (FAILED(hr)) return u"failed";
   return std::u16string(out.v.bstrVal, SysStringLen(out.v.bstrVal));
 }
