@@ -178,7 +178,7 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
     if (error == ERROR_FILE_NOT_FOUND) return ReportError((spec + " could not be found").c_str(), 0);
     return ReportError(SystemText(error).c_str(), 0);
   }
-  // Matches are named relative to the folder part of the specification.
+  // Matches are named relative to the folder part of the file pattern.
   const size_t cut = LastSeparator(spec);
   std::string folder = cut == std::string::npos ? std::string() : spec.substr(0, cut + 1);
   if (folder.empty() && spec.size() >= 2 && spec[1] == ':') folder = spec.substr(0, 2);

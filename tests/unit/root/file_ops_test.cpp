@@ -143,7 +143,7 @@ TEST_F(RootFiles, DeleteFileTakesWildcardsAndSkipsFolders) {
   EXPECT_EQ(DISP_E_EXCEPTION, root_->DeleteFile(B(spec).get(), VARIANT_FALSE));
   EXPECT_EQ(spec + " could not be found", TakeError().description);
 
-  // A specification written with forward slashes names its matches the
+  // A pattern written with forward slashes names its matches the
   // same way.
   Write("slash.tmp", "x");
   ASSERT_EQ(S_OK, root_->DeleteFile(B("C:" + dir_.path() + "/slash.tmp").get(), VARIANT_FALSE));
