@@ -595,8 +595,28 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
   }
 
   TempFile temp;
-  error = CreateTempSibling(to.host, &temp);
-  if (error != ERROR_SUCCESS) return error;
+  // A new destination is written in place: created exclusively, it is ours
+  // alone, and a failure removes it, so no partial file is left. An
+  // existing one is replaced by rename once the copy is complete, so it is
+  // never seen half written.
+  bool in_place = false;
+  if (err == ENOENT) {
+    const int fd =
+        sys::open(to.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) {
+      temp.fd = fd;
+      temp.path = to.host;
+      in_place = true;
+    } else if (errno != EEXIST) {
+      return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
+    } else if (fail_if_exists) {
+      return ERROR_FILE_EXISTS;
+    }
+  }
+  if (!in_place) {
+    error = CreateTempSibling(to.host, &temp);
+    if (error != ERROR_SUCCESS) return error;
+  }
   err = CopyData(source.object->fd, temp.fd);
   if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
   // Metadata is copied where the file system can keep it (vfat cannot).
@@ -610,7 +630,9 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
   temp.fd = -1;
   if (sys::close(fd) != 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
 
-  if (fail_if_exists) {
+  if (in_place) {
+    temp.Release();
+  } else if (fail_if_exists) {
     if (sys::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, to.host.c_str(), RENAME_NOREPLACE) !=
         0) {
       if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
