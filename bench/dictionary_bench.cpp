@@ -197,7 +197,7 @@ void StdMap_Enumerate_1M(benchmark::State& state) {
   VARIANT out;
   VariantInit(&out);
   for (auto _ : state) {
-    for (const auto& entry : m) {
+    for (auto& entry : m) {
       VariantInit(&out);
       VariantCopy(&out, &entry.second);
       benchmark::DoNotOptimize(out.lVal);
