@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "platform/automation.h"
+#include "platform/posix/vartype_size.h"
 
 namespace {
 
@@ -21,27 +22,8 @@ constexpr ULONG kMaxLocks = 0xFFFF;
 // The element size Windows uses for each vartype a safe array may hold, or 0
 // for a type it refuses.
 ULONG ElementSize(VARTYPE vt) {
+  if (size_t plain = tessary::posix::PlainValueSize(vt)) return static_cast<ULONG>(plain);
   switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-      return 4;
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-    case VT_I8:
-    case VT_UI8:
-      return 8;
     case VT_BSTR:
     case VT_UNKNOWN:
     case VT_DISPATCH:

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "platform/automation.h"
+#include "platform/posix/vartype_size.h"
 
 namespace {
 
@@ -62,34 +63,6 @@ HRESULT CopyOwned(VARIANT* dest, const VARIANT* src) {
   return S_OK;
 }
 
-// Size of the value a by-reference variant points at, for the plain types.
-size_t PlainSize(VARTYPE base) {
-  switch (base) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_R4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-      return 4;
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-    case VT_I8:
-    case VT_UI8:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 // Deep copy of what a by-reference variant points at into `dest`, treated as
 // uninitialised.
 HRESULT CopyReferenced(VARIANT* dest, const VARIANT* src) {
@@ -121,7 +94,7 @@ HRESULT CopyReferenced(VARIANT* dest, const VARIANT* src) {
     dest->vt = VT_DECIMAL;
     return S_OK;
   } else {
-    const size_t size = PlainSize(base);
+    const size_t size = tessary::posix::PlainValueSize(base);
     if (size == 0) return DISP_E_BADVARTYPE;
     memcpy(&view.llVal, src->byref, size);
   }
