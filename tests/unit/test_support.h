@@ -35,6 +35,23 @@ class TempDir {
   std::string path_;
 };
 
+// The Windows name of a host path (C: is "/" without a drive mapping).
+inline std::string WindowsPath(const std::string& host) {
+  std::string path = "C:" + host;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+inline void WriteWholeFile(const std::string& host, const std::string& content) {
+  std::ofstream(host, std::ios::binary) << content;
+}
+
+inline std::string ReadWholeFile(const std::string& host) {
+  std::ifstream in(host, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // Points TESSARY_REGISTRY at a store file in a temporary folder for the
 // lifetime of the object, optionally with initial REGEDIT4 text.
 class ScopedStore {

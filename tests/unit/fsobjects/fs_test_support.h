@@ -24,14 +24,11 @@ class FsTest : public ::testing::Test {
                                    std::filesystem::perm_options::add, ec);
   }
   std::string W(const std::string& name = "") const {
-    std::string path = "C:" + dir_.path() + (name.empty() ? "" : "/" + name);
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    return path;
+    return tessary::testing::WindowsPath(name.empty() ? dir_.path() : dir_ / name);
   }
   std::string P(const std::string& name) const { return dir_ / name; }
   void Write(const std::string& name, const std::string& content) {
-    std::ofstream(P(name), std::ios::binary) << content;
+    tessary::testing::WriteWholeFile(P(name), content);
   }
   bool Exists(const std::string& name) const { return std::filesystem::exists(P(name)); }
 

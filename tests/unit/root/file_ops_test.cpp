@@ -40,19 +40,13 @@ class RootFiles : public ::testing::Test {
 
   // The Windows name of a file in the temporary folder.
   std::string W(const std::string& name = "") const {
-    std::string path = "C:" + dir_.path() + (name.empty() ? "" : "/" + name);
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    return path;
+    return tessary::testing::WindowsPath(name.empty() ? dir_.path() : dir_ / name);
   }
   std::string P(const std::string& name) const { return dir_ / name; }
   void Write(const std::string& name, const std::string& content) {
-    std::ofstream(P(name), std::ios::binary) << content;
+    tessary::testing::WriteWholeFile(P(name), content);
   }
-  std::string Read(const std::string& name) {
-    std::ifstream in(P(name), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string Read(const std::string& name) { return tessary::testing::ReadWholeFile(P(name)); }
   bool Exists(const std::string& name) { return std::filesystem::exists(P(name)); }
 
   tessary::testing::ScopedStore store_;

@@ -83,19 +83,13 @@ class BinaryStreamTest : public ::testing::Test {
   }
 
   std::string W(const std::string& name) const {
-    std::string path = "C:" + dir_.path() + "/" + name;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    return path;
+    return tessary::testing::WindowsPath(dir_ / name);
   }
   std::string P(const std::string& name) const { return dir_ / name; }
   void Put(const std::string& name, const std::string& content) {
-    std::ofstream(P(name), std::ios::binary) << content;
+    tessary::testing::WriteWholeFile(P(name), content);
   }
-  std::string Get(const std::string& name) {
-    std::ifstream in(P(name), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string Get(const std::string& name) { return tessary::testing::ReadWholeFile(P(name)); }
   bool Exists(const std::string& name) { return std::filesystem::exists(P(name)); }
 
   IBinaryStream* Open(const std::string& name, LONG mode = ForReading, bool create = false) {
