@@ -24,7 +24,12 @@ std::atomic<int> g_fired{0};
 std::mutex g_mutex;
 Fault g_faults[static_cast<int>(Call::kCount)];
 
+std::atomic<bool> g_counting{false};
+std::atomic<int> g_counts[static_cast<int>(Call::kCount)];
+
 bool ShouldFail(Call call) {
+  if (g_counting.load(std::memory_order_relaxed))
+    g_counts[static_cast<int>(call)].fetch_add(1, std::memory_order_relaxed);
   if (g_armed.load(std::memory_order_relaxed) == 0) return false;
   std::lock_guard<std::mutex> lock(g_mutex);
   Fault& f = g_faults[static_cast<int>(call)];
@@ -56,6 +61,11 @@ T FailValue() {
 
 int sys_fcntl_lock(int fd, int cmd, struct flock* lk) { return ::fcntl(fd, cmd, lk); }
 int sys_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int sys_openat(int dirfd, const char* path, int flags, mode_t mode) {
+  return ::openat(dirfd, path, flags, mode);
+}
+// Descriptors the layer makes for itself never leak into a child process.
+int sys_dup(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 int sys_dladdr_rc(const void* addr, Dl_info* info, void** extra, int flags) {
   return ::dladdr1(addr, info, extra, flags) != 0 ? 0 : -1;
 }
@@ -113,6 +123,18 @@ int sys_renameat2(int olddir, const char* from, int newdir, const char* to, unsi
 #define Real_statfs ::statfs
 #define Real_realpath ::realpath
 #define Real_posix_fadvise ::posix_fadvise
+#define Real_openat sys_openat
+#define Real_unlinkat ::unlinkat
+#define Real_mkdirat ::mkdirat
+#define Real_fchmodat ::fchmodat
+#define Real_symlinkat ::symlinkat
+#define Real_readlinkat ::readlinkat
+#define Real_linkat ::linkat
+#define Real_fdopendir ::fdopendir
+#define Real_dup sys_dup
+#define Real_fgetxattr ::fgetxattr
+#define Real_fsetxattr ::fsetxattr
+#define Real_fremovexattr ::fremovexattr
 
 TESSARY_SYSCALLS(TESSARY_SYSCALL_DEF)
 
@@ -131,8 +153,16 @@ void ClearFaults() {
   for (Fault& f : g_faults) f = Fault{};
   g_armed.store(0);
   g_fired.store(0);
+  g_counting.store(false);
 }
 
 int FaultsFired() { return g_fired.load(); }
+
+void StartCounting() {
+  for (auto& count : g_counts) count.store(0);
+  g_counting.store(true);
+}
+
+int CallsCounted(Call call) { return g_counts[static_cast<int>(call)].load(); }
 
 }  // namespace tessary::sys

@@ -11,6 +11,7 @@
 #include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -62,7 +63,24 @@
     (dirfd, path, flags, mask, buf))                                                             \
   X(statfs, int, (const char* path, struct statfs* st), (path, st))                              \
   X(realpath, char*, (const char* path, char* resolved), (path, resolved))                       \
-  X(posix_fadvise, int, (int fd, off_t off, off_t len, int advice), (fd, off, len, advice))
+  X(posix_fadvise, int, (int fd, off_t off, off_t len, int advice), (fd, off, len, advice))    \
+  X(openat, int, (int dirfd, const char* path, int flags, mode_t mode), (dirfd, path, flags, mode)) \
+  X(unlinkat, int, (int dirfd, const char* path, int flags), (dirfd, path, flags))               \
+  X(mkdirat, int, (int dirfd, const char* path, mode_t mode), (dirfd, path, mode))               \
+  X(fchmodat, int, (int dirfd, const char* path, mode_t mode, int flags),                        \
+    (dirfd, path, mode, flags))                                                                  \
+  X(symlinkat, int, (const char* target, int dirfd, const char* path), (target, dirfd, path))    \
+  X(readlinkat, ssize_t, (int dirfd, const char* path, char* buf, size_t size),                  \
+    (dirfd, path, buf, size))                                                                    \
+  X(linkat, int, (int olddir, const char* from, int newdir, const char* to, int flags),          \
+    (olddir, from, newdir, to, flags))                                                           \
+  X(fdopendir, DIR*, (int fd), (fd))                                                             \
+  X(dup, int, (int fd), (fd))                                                                    \
+  X(fgetxattr, ssize_t, (int fd, const char* name, void* value, size_t size),                    \
+    (fd, name, value, size))                                                                     \
+  X(fsetxattr, int, (int fd, const char* name, const void* value, size_t size, int flags),       \
+    (fd, name, value, size, flags))                                                              \
+  X(fremovexattr, int, (int fd, const char* name), (fd, name))
 
 namespace tessary::sys {
 
@@ -87,5 +105,10 @@ __attribute__((visibility("default"))) void InjectFault(Call call, int nth, int 
 __attribute__((visibility("default"))) void ClearFaults();
 // How many faults were injected since the last ClearFaults().
 __attribute__((visibility("default"))) int FaultsFired();
+
+// Call counting for fault sweeps: after StartCounting(), CallsCounted(call)
+// says how often `call` was made, so a sweep can fail each of them in turn.
+__attribute__((visibility("default"))) void StartCounting();
+__attribute__((visibility("default"))) int CallsCounted(Call call);
 
 }  // namespace tessary::sys
