@@ -10,6 +10,9 @@ foreach(dir ${TESSARY_CORE_DIRS})
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   list(APPEND TESSARY_CORE_SOURCES ${_src})
 endforeach()
+# The few services of the seam that are ours on Windows too.
+file(GLOB _platform CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
+list(APPEND TESSARY_CORE_SOURCES ${_platform})
 
 configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
 set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)

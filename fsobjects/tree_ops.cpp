@@ -1,11 +1,17 @@
 // The whole-tree members of a Folder: Delete, Copy, Move and the size walk
-// behind Size. Three depth-first walkers share one way of listing a
-// directory; the first failure stops the walk and is returned, and nothing
-// already done is undone.
+// behind Size. Three depth-first walkers list each folder in the order the
+// find service gives; the first failure stops the walk and is returned, and
+// nothing already done is undone.
+//
+// A walk holds the folder it is in and acts on its entries relative to it
+// (platform/tree.h), so a tree changed under the walk can make it fail but
+// never turn it outside the tree. The Windows path of each entry is still
+// composed, to keep the system's path limit and to name it in messages.
 //
 // A link (a reparse point) is an entry of its own: the walks never follow
-// one into a directory, so deleting a tree never reaches outside it and a
-// copy cannot loop.
+// one into a folder. Deleting removes the link, copying copies the link, and
+// the size counts the link itself; a forced delete never changes the
+// attributes of what a link points at.
 #include <string>
 
 #include "frame/switches.h"
@@ -13,14 +19,9 @@
 #include "fsobjects/folder.h"
 #include "fsobjects/fs_common.h"
 #include "platform/files.h"
+#include "platform/tree.h"
 
 namespace {
-
-struct Entry {
-  std::string name;
-  DWORD attributes;
-  ULONGLONG size;
-};
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool IsFolder(DWORD attributes) {
@@ -31,29 +32,21 @@ std::string FilePath(const std::string& directory, const std::string& name) {
   return directory + (!directory.empty() && directory.back() == '\\' ? "" : "\\") + name;
 }
 
-// Lists a directory and hands each entry but "." and ".." to `visit` in the
-// order the find service returns them; a failing visit ends the listing.
-// The search handle is closed on every way out.
-template <class Visit>
-HRESULT ForEachEntry(const CLSID* reporter, const std::string& directory, Visit&& visit) {
-  const std::string pattern =
-      directory + (!directory.empty() && directory.back() == '\\' ? "*" : "\\*");
-  if (pattern.size() >= MAX_PATH)
-    return tessary::ReportWin32Error(reporter, ERROR_FILENAME_EXCED_RANGE, nullptr);
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return tessary::ReportLastWin32Error(reporter, nullptr);
-  HRESULT hr = S_OK;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    Entry entry{name, found.dwFileAttributes,
-                (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow};
-    hr = visit(entry);
-  } while (SUCCEEDED(hr) && ::FindNextFileA(search, &found));
-  ::FindClose(search);
-  return hr;
-}
+// A folder held open for a walk, closed on every way out.
+class HeldFolder {
+ public:
+  explicit HeldFolder(HANDLE handle) : handle_(handle) {}
+  ~HeldFolder() {
+    if (valid()) ::TreeCloseFolder(handle_);
+  }
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
 
 HRESULT LastError(const CLSID* reporter) {
   return tessary::ReportLastWin32Error(reporter, nullptr);
@@ -65,69 +58,108 @@ HRESULT CheckedPath(const CLSID* reporter, const std::string& path) {
   return S_OK;
 }
 
-HRESULT DeleteOne(const CLSID* reporter, const std::string& path, bool force, bool folder) {
-  auto remove = [&] {
-    return folder ? ::RemoveDirectoryA(path.c_str()) : ::DeleteFileA(path.c_str());
-  };
-  if (remove()) return S_OK;
-  if (GetLastError() != ERROR_ACCESS_DENIED || !force) return LastError(reporter);
-  if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) || !remove())
+// Hands each entry of an open folder to `visit`; a failing visit ends the
+// listing, and a listing that fails before its end is reported.
+template <class Visit>
+HRESULT ForEachEntry(const CLSID* reporter, HANDLE folder, Visit&& visit) {
+  WIN32_FIND_DATAA found;
+  while (::TreeNextEntry(folder, &found)) {
+    HRESULT hr = visit(std::string(found.cFileName), found.dwFileAttributes,
+                       (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+    if (FAILED(hr)) return hr;
+  }
+  if (GetLastError() != ERROR_NO_MORE_FILES) return LastError(reporter);
+  return S_OK;
+}
+
+// Removes one entry; a read-only one, with Force, loses the attribute and is
+// tried again. A link's attributes are its target's, so it is never forced.
+HRESULT DeleteEntry(const CLSID* reporter, HANDLE folder, const std::string& name, bool force,
+                    bool link) {
+  if (::TreeDeleteEntry(folder, name.c_str())) return S_OK;
+  if (GetLastError() != ERROR_ACCESS_DENIED || !force || link) return LastError(reporter);
+  if (!::TreeSetEntryAttributes(folder, name.c_str(), FILE_ATTRIBUTE_NORMAL) ||
+      !::TreeDeleteEntry(folder, name.c_str()))
     return LastError(reporter);
   return S_OK;
 }
 
-HRESULT DeleteWalk(const CLSID* reporter, const std::string& directory, bool force) {
-  HRESULT hr = ForEachEntry(reporter, directory, [&](const Entry& entry) -> HRESULT {
-    const std::string path = IsFolder(entry.attributes) ? directory + "\\" + entry.name
-                                                        : FilePath(directory, entry.name);
-    HRESULT checked = CheckedPath(reporter, path);
-    if (FAILED(checked)) return checked;
-    if (IsFolder(entry.attributes)) return DeleteWalk(reporter, path, force);
-    // A link to a folder goes the way the system removes such a link.
-    return DeleteOne(reporter, path, force, (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-  });
-  if (FAILED(hr)) return hr;
-  return DeleteOne(reporter, directory, force, true);
+// Empties an open folder; the caller removes the folder itself.
+HRESULT DeleteWalk(const CLSID* reporter, HANDLE folder, const std::string& directory, bool force) {
+  return ForEachEntry(
+      reporter, folder, [&](const std::string& name, DWORD attributes, ULONGLONG) -> HRESULT {
+        const bool subfolder = IsFolder(attributes);
+        const std::string path = subfolder ? directory + "\\" + name : FilePath(directory, name);
+        HRESULT hr = CheckedPath(reporter, path);
+        if (FAILED(hr)) return hr;
+        if (subfolder) {
+          HeldFolder inner(::TreeOpenSubfolder(folder, name.c_str()));
+          if (!inner.valid()) return LastError(reporter);
+          hr = DeleteWalk(reporter, inner.get(), path, force);
+          if (FAILED(hr)) return hr;
+        }
+        return DeleteEntry(reporter, folder, name, force, IsLink(attributes));
+      });
 }
 
-HRESULT CopyWalk(const CLSID* reporter, const std::string& source, const std::string& destination,
-                 bool overwrite) {
-  if (::GetFileAttributesA(destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return LastError(reporter);
-    if (!::CreateDirectoryA(destination.c_str(), nullptr)) return LastError(reporter);
-  } else if (!overwrite) {
-    return tessary::ReportError(reporter, "Destination directory already exists.", 0);
-  }
-  return ForEachEntry(reporter, source, [&](const Entry& entry) -> HRESULT {
-    if (IsFolder(entry.attributes)) {
-      const std::string from = source + "\\" + entry.name, to = destination + "\\" + entry.name;
-      HRESULT checked = CheckedPath(reporter, from.size() > to.size() ? from : to);
-      if (FAILED(checked)) return checked;
-      return CopyWalk(reporter, from, to, overwrite);
-    }
-    const std::string from = FilePath(source, entry.name), to = FilePath(destination, entry.name);
-    HRESULT checked = CheckedPath(reporter, from.size() > to.size() ? from : to);
-    if (FAILED(checked)) return checked;
-    // A link is copied as the link it is, never followed.
-    const DWORD flags = (overwrite ? 0 : COPY_FILE_FAIL_IF_EXISTS) |
-                        (IsLink(entry.attributes) ? COPY_FILE_COPY_SYMLINK : 0);
-    if (!::CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, flags))
-      return LastError(reporter);
-    return S_OK;
-  });
+// The folder a walk starts from, removed by its path once it is empty.
+HRESULT RemoveFolder(const CLSID* reporter, const std::string& path, bool force) {
+  if (::RemoveDirectoryA(path.c_str())) return S_OK;
+  if (GetLastError() != ERROR_ACCESS_DENIED || !force) return LastError(reporter);
+  if (!::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) ||
+      !::RemoveDirectoryA(path.c_str()))
+    return LastError(reporter);
+  return S_OK;
 }
 
-HRESULT SizeWalk(const CLSID* reporter, const std::string& directory, ULONGLONG* total) {
-  return ForEachEntry(reporter, directory, [&](const Entry& entry) -> HRESULT {
-    if (!IsFolder(entry.attributes)) {
-      *total += entry.size;
-      return S_OK;
-    }
-    const std::string path = directory + "\\" + entry.name;
-    HRESULT checked = CheckedPath(reporter, path);
-    if (FAILED(checked)) return checked;
-    return SizeWalk(reporter, path, total);
-  });
+HRESULT CopyWalk(const CLSID* reporter, HANDLE source, const std::string& source_path,
+                 HANDLE destination, const std::string& destination_path, bool overwrite) {
+  return ForEachEntry(
+      reporter, source, [&](const std::string& name, DWORD attributes, ULONGLONG) -> HRESULT {
+        if (!IsFolder(attributes)) {
+          const std::string from = FilePath(source_path, name),
+                            to = FilePath(destination_path, name);
+          HRESULT hr = CheckedPath(reporter, from.size() > to.size() ? from : to);
+          if (FAILED(hr)) return hr;
+          // A link is copied as the link it is, never followed.
+          if (!::TreeCopyEntry(source, name.c_str(), destination, name.c_str(),
+                               overwrite ? 0 : COPY_FILE_FAIL_IF_EXISTS))
+            return LastError(reporter);
+          return S_OK;
+        }
+        const std::string from = source_path + "\\" + name, to = destination_path + "\\" + name;
+        HRESULT hr = CheckedPath(reporter, from.size() > to.size() ? from : to);
+        if (FAILED(hr)) return hr;
+        if (::TreeGetEntryAttributes(destination, name.c_str()) == INVALID_FILE_ATTRIBUTES) {
+          if (GetLastError() != ERROR_FILE_NOT_FOUND) return LastError(reporter);
+          if (!::TreeCreateSubfolder(destination, name.c_str())) return LastError(reporter);
+        } else if (!overwrite) {
+          return tessary::ReportError(reporter, "Destination directory already exists.", 0);
+        }
+        HeldFolder inner_source(::TreeOpenSubfolder(source, name.c_str()));
+        if (!inner_source.valid()) return LastError(reporter);
+        // A link where the copy's folder should be is not followed either.
+        HeldFolder inner_destination(::TreeOpenSubfolder(destination, name.c_str()));
+        if (!inner_destination.valid()) return LastError(reporter);
+        return CopyWalk(reporter, inner_source.get(), from, inner_destination.get(), to, overwrite);
+      });
+}
+
+HRESULT SizeWalk(const CLSID* reporter, HANDLE folder, const std::string& directory,
+                 ULONGLONG* total) {
+  return ForEachEntry(reporter, folder,
+                      [&](const std::string& name, DWORD attributes, ULONGLONG size) -> HRESULT {
+                        if (!IsFolder(attributes)) {
+                          *total += size;
+                          return S_OK;
+                        }
+                        const std::string path = directory + "\\" + name;
+                        HRESULT hr = CheckedPath(reporter, path);
+                        if (FAILED(hr)) return hr;
+                        HeldFolder inner(::TreeOpenSubfolder(folder, name.c_str()));
+                        if (!inner.valid()) return LastError(reporter);
+                        return SizeWalk(reporter, inner.get(), path, total);
+                      });
 }
 
 // Full path as the system normalises it, or a last-error failure.
@@ -145,21 +177,67 @@ HRESULT FullPath(const CLSID* reporter, const std::string& path, std::string* ou
   return S_OK;
 }
 
-// Whether `inner` is `outer` or lies below it. Names compare without regard
-// to case, as the file system of the system does.
-bool IsWithin(const std::string& inner, const std::string& outer) {
-  std::string a = inner, b = outer;
-  for (char& c : a) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  for (char& c : b) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  if (!b.empty() && b.back() == '\\') b.pop_back();
-  return a == b || (a.size() > b.size() && a.compare(0, b.size(), b) == 0 && a[b.size()] == '\\');
+// What the file system says an item is: its volume and its index there, the
+// same for every name the item has.
+struct Identity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const Identity& other) const {
+    return volume == other.volume && high == other.high && low == other.low;
+  }
+};
+
+bool IdentityOf(const std::string& path, Identity* out) {
+  HANDLE item =
+      ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = ::GetFileInformationByHandle(item, &info) != 0;
+  ::CloseHandle(item);
+  if (known) *out = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return known;
+}
+
+// Whether `destination` is the folder `source` or lies below it, under any
+// of its names: each existing folder on the destination's way up is compared
+// with the source by identity, so a link, a second drive letter or a bind
+// mount is caught, and two folders whose names differ only in case are told
+// apart where the disk tells them apart.
+bool WithinByIdentity(const std::string& destination, const std::string& source) {
+  Identity wanted;
+  if (!IdentityOf(source, &wanted)) return false;
+  std::string path = destination;
+  for (;;) {
+    Identity found;
+    if (IdentityOf(path, &found) && found == wanted) return true;
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    const size_t cut = path.find_last_of("\\/");
+    if (cut == std::string::npos || cut == 0) return false;
+    // "C:\dir" goes up to the root "C:\", which keeps its separator.
+    path = path.substr(0, cut);
+    if (path.size() == 2 && path[1] == ':') path += '\\';
+  }
 }
 
 }  // namespace
 
 HRESULT Folder::Delete(VARIANT_BOOL force) {
   if (tessary::Switches().disable_delete) return tessary::RefuseDisabled(kErrorClass);
-  HRESULT hr = DeleteWalk(kErrorClass, full_path_, tessary::FromVariantBool(force));
+  const bool forced = tessary::FromVariantBool(force);
+  const DWORD attributes = ::GetFileAttributesA(full_path_.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ReportLastWin32Error();
+  // A folder that is a link is removed as the link; what it points at stays.
+  if (IsLink(attributes)) {
+    if (!::RemoveDirectoryA(full_path_.c_str())) return ReportLastWin32Error();
+    return S_OK;
+  }
+  HRESULT hr;
+  {
+    HeldFolder folder(::TreeOpenFolder(full_path_.c_str(), FALSE));
+    if (!folder.valid()) return ReportLastWin32Error();
+    hr = DeleteWalk(kErrorClass, folder.get(), full_path_, forced);
+  }
+  if (SUCCEEDED(hr)) hr = RemoveFolder(kErrorClass, full_path_, forced);
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -175,9 +253,20 @@ HRESULT Folder::Copy(BSTR destination, VARIANT_BOOL overwrite) {
   if (SUCCEEDED(hr)) hr = FullPath(kErrorClass, target, &full_destination);
   if (FAILED(hr)) return hr;
   // A copy into the tree being copied would copy its own copy for ever.
-  if (IsWithin(full_destination, full_source))
+  if (WithinByIdentity(full_destination, full_source))
     return ReportError("Cannot copy a folder into itself.", 0);
-  hr = CopyWalk(kErrorClass, full_source, full_destination, tessary::FromVariantBool(overwrite));
+  const bool replace = tessary::FromVariantBool(overwrite);
+  if (::GetFileAttributesA(full_destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return ReportLastWin32Error();
+    if (!::CreateDirectoryA(full_destination.c_str(), nullptr)) return ReportLastWin32Error();
+  } else if (!replace) {
+    return ReportError("Destination directory already exists.", 0);
+  }
+  HeldFolder from(::TreeOpenFolder(full_source.c_str(), TRUE));
+  if (!from.valid()) return ReportLastWin32Error();
+  HeldFolder to(::TreeOpenFolder(full_destination.c_str(), TRUE));
+  if (!to.valid()) return ReportLastWin32Error();
+  hr = CopyWalk(kErrorClass, from.get(), full_source, to.get(), full_destination, replace);
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -200,7 +289,9 @@ HRESULT Folder::Move(BSTR destination) {
 HRESULT Folder::get_Size(VARIANT* size) {
   if (!size) return E_POINTER;
   ULONGLONG total = 0;
-  HRESULT hr = SizeWalk(kErrorClass, full_path_, &total);
+  HeldFolder folder(::TreeOpenFolder(full_path_.c_str(), TRUE));
+  if (!folder.valid()) return ReportLastWin32Error();
+  HRESULT hr = SizeWalk(kErrorClass, folder.get(), full_path_, &total);
   if (FAILED(hr)) return hr;
   VariantInit(size);
   size->vt = VT_R8;

@@ -8,9 +8,15 @@
 // and ...\Shares; with neither, C: is "/"). Where the platforms differ:
 // - Names are case-sensitive on disk; wildcards in FindFirstFileA match
 //   without regard to ASCII case. There are no short names.
-// - FILE_ATTRIBUTE_READONLY is the owner's write bit; FILE_ATTRIBUTE_HIDDEN is
-//   a name beginning with "."; setting or clearing HIDDEN is accepted and has
-//   no effect. Regular files always carry FILE_ATTRIBUTE_ARCHIVE.
+// - FILE_ATTRIBUTE_READONLY is a file's owner write bit; a folder keeps it in
+//   an extended attribute, so a read-only folder still takes new files (and
+//   one its owner may not write counts as read-only too). FILE_ATTRIBUTE_HIDDEN
+//   is a name beginning with "."; setting or clearing HIDDEN is accepted and
+//   has no effect. Regular files always carry FILE_ATTRIBUTE_ARCHIVE.
+// - A symbolic link is a reparse point: GetFileAttributesA reports its
+//   target's attributes with FILE_ATTRIBUTE_REPARSE_POINT, SetFileAttributesA
+//   leaves it (and its target) as it is, RemoveDirectoryA removes a link to a
+//   folder as the link.
 // - Share modes are enforced between all handles of the process, and between
 //   processes that use this layer as far as open-file-description locks allow.
 #pragma once

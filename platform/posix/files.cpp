@@ -87,17 +87,20 @@ bool IsBefore(const struct timespec& a, const struct timespec& b) {
 }  // namespace
 
 int StatPath(const std::string& host, bool follow, FileInfo* info) {
+  return StatAt(AT_FDCWD, host.c_str(), follow, info);
+}
+
+int StatAt(int dirfd, const char* name, bool follow, FileInfo* info) {
   struct statx sx;
   const int flags = AT_STATX_SYNC_AS_STAT | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
-  if (sys::statx(AT_FDCWD, host.c_str(), flags, kStatxMask, &sx) == 0) {
+  if (sys::statx(dirfd, name, flags, kStatxMask, &sx) == 0) {
     FromStatx(sx, info);
     return 0;
   }
   if (errno != ENOSYS) return errno;
   // Kernels (or sandboxes) without statx.
   struct stat st;
-  const int rc = follow ? sys::stat(host.c_str(), &st) : sys::lstat(host.c_str(), &st);
-  if (rc != 0) return errno;
+  if (sys::fstatat(dirfd, name, &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return errno;
   FromStat(st, info);
   return 0;
 }
@@ -660,6 +663,8 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
   return ERROR_SUCCESS;
 }
 
+int CopyDescriptorData(int in, int out) { return CopyData(in, out); }
+
 }  // namespace tessary::files
 
 // ---------------------------------------------------------------------------
@@ -1080,37 +1085,42 @@ EXTERN_C {
       SetLastError(error);
       return INVALID_FILE_ATTRIBUTES;
     }
+    // The item itself, as Windows reports a reparse point: a link carries
+    // FILE_ATTRIBUTE_REPARSE_POINT beside what its target is, and one whose
+    // target is gone is still an item in its folder.
     FileInfo info;
-    int err = files::StatPath(path.host, true, &info);
-    // A link whose target is gone is still an item in its folder.
-    if (err == ENOENT && files::StatPath(path.host, false, &info) == 0) err = 0;
+    int err = files::StatPath(path.host, false, &info);
     if (err != 0) {
       SetLastError(files::ErrorForPath(err, ErrnoOp::kStat, path.host));
       return INVALID_FILE_ATTRIBUTES;
     }
-    return files::AttributesOf(info, NameOf(path));
+    if (info.is_link) {
+      FileInfo target;
+      if (files::StatPath(path.host, true, &target) != 0)
+        return files::AttributesOf(info, NameOf(path));
+      return (files::AttributesOf(target, NameOf(path)) &
+              ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
+             FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    DWORD attributes = files::AttributesOf(info, NameOf(path));
+    if (S_ISDIR(info.mode) && files::FolderMarkedReadOnly(AT_FDCWD, path.host.c_str())) {
+      attributes =
+          (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes;
   }
 
   BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     HostPath path;
-    const DWORD error = files::ResolvePath(lpFileName, PathUse::kName, &path);
+    DWORD error = files::ResolvePath(lpFileName, PathUse::kName, &path);
     if (error != ERROR_SUCCESS) return FailWith(error);
-    FileInfo info;
-    const int err = files::StatPath(path.host, true, &info);
-    if (err != 0) return FailWith(files::ErrorForPath(err, ErrnoOp::kSetAttributes, path.host));
-    // Only READONLY has a home in the mode bits: setting it takes every write
-    // bit away, clearing it gives the owner write access back. HIDDEN belongs
-    // to the name, ARCHIVE, SYSTEM and the rest to nothing: they are accepted
-    // and ignored.
-    mode_t mode = info.mode & 07777;
-    if ((dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    } else {
-      mode |= S_IWUSR;
+    std::string host = path.host;
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    error = files::SetAttributesAt(AT_FDCWD, host.c_str(), dwFileAttributes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      error = files::ErrorForPath(ENOENT, ErrnoOp::kSetAttributes, host);
     }
-    if (mode != (info.mode & 07777) && sys::chmod(path.host.c_str(), mode) != 0) {
-      return FailWith(files::ErrorForPath(errno, ErrnoOp::kSetAttributes, path.host));
-    }
+    if (error != ERROR_SUCCESS) return FailWith(error);
     return TRUE;
   }
 
@@ -1132,10 +1142,24 @@ EXTERN_C {
     std::string host = path.host;
     while (host.size() > 1 && host.back() == '/') host.pop_back();
     FileInfo info;
-    const int err = files::StatPath(host, false, &info);
+    int err = files::StatPath(host, false, &info);
     if (err != 0) return FailWith(files::ErrorForPath(err, ErrnoOp::kRmdir, host));
+    if (info.is_link) {
+      // A link to a folder is removed as Windows removes a directory link:
+      // the link goes, what it points at stays.
+      FileInfo target;
+      if (files::StatPath(host, true, &target) != 0 || !S_ISDIR(target.mode)) {
+        return FailWith(ERROR_DIRECTORY);
+      }
+      if (sys::unlink(host.c_str()) != 0) {
+        return FailWith(files::ErrorForPath(errno, ErrnoOp::kRmdir, host));
+      }
+      return TRUE;
+    }
     if (!S_ISDIR(info.mode)) return FailWith(ERROR_DIRECTORY);
-    if ((info.mode & S_IWUSR) == 0) return FailWith(ERROR_ACCESS_DENIED);
+    if ((info.mode & S_IWUSR) == 0 || files::FolderMarkedReadOnly(AT_FDCWD, host.c_str())) {
+      return FailWith(ERROR_ACCESS_DENIED);
+    }
     error = files::ShareCheck({info.dev, info.ino}, -1, DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (error != ERROR_SUCCESS) return FailWith(error);

@@ -120,6 +120,8 @@ struct FileInfo {
 
 // stat through statx; `follow` resolves a final symbolic link. 0 or errno.
 int StatPath(const std::string& host, bool follow, FileInfo* info);
+// The same for `name` relative to the folder open as `dirfd` (or AT_FDCWD).
+int StatAt(int dirfd, const char* name, bool follow, FileInfo* info);
 int StatFd(int fd, FileInfo* info);
 
 // The Windows attributes of a file whose Windows name is `name` (the final
@@ -150,6 +152,20 @@ DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
 // failure leaves no partial destination. `durable` flushes the copy and its
 // folder before returning.
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
+// Copies everything from `in` (at offset 0) to `out`; 0 or errno.
+int CopyDescriptorData(int in, int out);
+
+// ---------------------------------------------------------------------------
+// Folders held by descriptor (tree.cpp)
+
+// The order of the find service: "." and "..", then names compared in upper case.
+bool NtfsOrder(const std::string& a, const std::string& b);
+// Whether the folder `name` (relative to `dirfd`, or a host path with
+// AT_FDCWD) carries the read-only attribute it was given.
+bool FolderMarkedReadOnly(int dirfd, const char* name);
+// SetFileAttributesA for `name` relative to `dirfd`, never following a link.
+DWORD SetAttributesAt(int dirfd, const char* name, DWORD attributes);
+
 // A link copied as a link (CopyFileExA with COPY_FILE_COPY_SYMLINK).
 DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists);
 

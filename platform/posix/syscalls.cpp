@@ -130,6 +130,7 @@ int sys_renameat2(int olddir, const char* from, int newdir, const char* to, unsi
 #define Real_symlinkat ::symlinkat
 #define Real_readlinkat ::readlinkat
 #define Real_linkat ::linkat
+#define Real_fstatat ::fstatat
 #define Real_fdopendir ::fdopendir
 #define Real_dup sys_dup
 #define Real_fgetxattr ::fgetxattr

@@ -74,6 +74,8 @@
     (dirfd, path, buf, size))                                                                    \
   X(linkat, int, (int olddir, const char* from, int newdir, const char* to, int flags),          \
     (olddir, from, newdir, to, flags))                                                           \
+  X(fstatat, int, (int dirfd, const char* path, struct stat* st, int flags),                    \
+    (dirfd, path, st, flags))                                                                    \
   X(fdopendir, DIR*, (int fd), (fd))                                                             \
   X(dup, int, (int fd), (fd))                                                                    \
   X(fgetxattr, ssize_t, (int fd, const char* name, void* value, size_t size),                    \

@@ -131,7 +131,60 @@ TEST_F(TreeTest, CopyDoesNotFollowALinkedFolder) {
   // The link is an entry of its own: the copy ends and never loops.
   EXPECT_EQ(S_OK, hr) << TakeError().description;
   EXPECT_TRUE(std::filesystem::is_symlink(P("copy/sub/loop")));
-  EXPECT_EQ(15.0, SizeOf("copy"));
+  // The size counts the link itself (its target's name), not the tree behind it.
+  EXPECT_EQ(15.0 + P("t").size(), SizeOf("copy"));
+}
+
+TEST_F(TreeTest, DeletingAFolderThatIsALinkRemovesTheLinkOnly) {
+  Tree("release");
+  ASSERT_EQ(0, symlink(P("release").c_str(), P("current").c_str()));
+  Tessary* root = nullptr;
+  ASSERT_EQ(S_OK, CreateObject(&root));
+  EXPECT_EQ(S_OK, root->DeleteFolder(B(W("current")).get(), VARIANT_TRUE))
+      << TakeError().description;
+  root->Release();
+  EXPECT_FALSE(std::filesystem::is_symlink(P("current")));
+  EXPECT_EQ(15.0, SizeOf("release"));
+
+  ASSERT_EQ(0, symlink(P("release").c_str(), P("current").c_str()));
+  IFolder* folder = Get(W("current"));
+  EXPECT_EQ(S_OK, folder->Delete(VARIANT_TRUE));
+  folder->Release();
+  EXPECT_FALSE(std::filesystem::is_symlink(P("current")));
+  EXPECT_EQ(15.0, SizeOf("release"));
+}
+
+TEST_F(TreeTest, CopyIntoItselfIsToldByIdentityNotSpelling) {
+  Tree("Data");
+  ASSERT_EQ(0, symlink(P("Data").c_str(), P("alias").c_str()));
+  IFolder* folder = Get(W("Data"));
+  // Another name of the same folder is still the folder itself.
+  EXPECT_EQ(DISP_E_EXCEPTION, folder->Copy(B(W("alias\\sub\\again")).get(), VARIANT_TRUE));
+  EXPECT_EQ("Cannot copy a folder into itself.", TakeError().description);
+  EXPECT_FALSE(Exists("Data/sub/again"));
+  // On a disk that tells case apart, "data" is another folder.
+  EXPECT_EQ(S_OK, folder->Copy(B(W("data")).get(), VARIANT_TRUE)) << TakeError().description;
+  folder->Release();
+  EXPECT_EQ(15.0, SizeOf("data"));
+}
+
+TEST_F(TreeTest, WalksAddressOddNamesExactlyAndRefuseSpecialFiles) {
+  Tree("t");
+  Write("t/x.", "dot");
+  Write("t/sub/trailing ", "sp");
+  ASSERT_EQ(0, mkfifo(P("t/zz_pipe").c_str(), 0644));
+  std::filesystem::create_directory(P("sibling"));
+  Write("sibling/x", "keep");
+  IFolder* folder = Get(W("t"));
+  // The copy stops at the pipe (listed last) instead of reading it for ever.
+  EXPECT_EQ(static_cast<HRESULT>(0x80070780), folder->Copy(B(W("copy")).get(), VARIANT_TRUE));
+  EXPECT_EQ("dot", ReadWholeFile(P("copy/x.")));
+  EXPECT_FALSE(Exists("copy/x"));
+  EXPECT_EQ(20.0, SizeOf("t"));
+  ASSERT_EQ(S_OK, folder->Delete(VARIANT_FALSE)) << TakeError().description;
+  folder->Release();
+  EXPECT_FALSE(Exists("t"));
+  EXPECT_TRUE(Exists("sibling/x"));
 }
 
 TEST_F(TreeTest, MoveKeepsTheObjectsPathAndRefusesExistingNames) {
@@ -163,7 +216,8 @@ TEST_F(TreeTest, RootTreeEntriesWorkOnFoldersOnly) {
   EXPECT_EQ(DISP_E_EXCEPTION, root->DeleteFolder(B(W("afile")).get(), VARIANT_FALSE));
   EXPECT_EQ("Argument must be a directory.", TakeError().description);
   // No wildcards are expanded: the pattern names no folder.
-  EXPECT_EQ(static_cast<HRESULT>(0x8007007B), root->DeleteFolder(B(W("t\\*")).get(), VARIANT_FALSE));
+  EXPECT_EQ(static_cast<HRESULT>(0x8007007B),
+            root->DeleteFolder(B(W("t\\*")).get(), VARIANT_FALSE));
   EXPECT_EQ(15.0, SizeOf("t"));
   EXPECT_TRUE(Exists("afile"));
   root->Release();

@@ -281,9 +281,11 @@ TEST_F(FileHandles, AttributesFollowModeBitsAndNames) {
   EXPECT_FALSE(SetFileAttributesA(Win("gone").c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), LastError());
 
-  // A link is described by its target; one whose target is gone by itself.
+  // A link is a reparse point described by its target; one whose target is
+  // gone by itself.
   ASSERT_EQ(0, ::symlink(Host("dir").c_str(), Host("link").c_str()));
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(Win("link").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+            GetFileAttributesA(Win("link").c_str()));
   ASSERT_EQ(0, ::symlink(Host("gone").c_str(), Host("dangling").c_str()));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT),
             GetFileAttributesA(Win("dangling").c_str()));
