@@ -75,11 +75,32 @@ int sys_renameat2(int olddir, const char* from, int newdir, const char* to, unsi
 
 }  // namespace
 
+// Linux releases a descriptor even when its close reports an error, so an
+// injected close or closedir failure releases it too; otherwise every such
+// fault would leak what the caller rightly considers gone.
+template <Call C, class... Args>
+void AfterInjectedFailure(Args...) {}
+template <>
+void AfterInjectedFailure<Call::close, int>(int fd) {
+  int err = errno;
+  ::close(fd);
+  errno = err;
+}
+template <>
+void AfterInjectedFailure<Call::closedir, DIR*>(DIR* dir) {
+  int err = errno;
+  ::closedir(dir);
+  errno = err;
+}
+
 #define TESSARY_SYSCALL_REAL(name) ::name
-#define TESSARY_SYSCALL_DEF(name, ret, params, args)        \
-  ret name params {                                         \
-    if (ShouldFail(Call::name)) return FailValue<ret>();    \
-    return Real_##name args;                                \
+#define TESSARY_SYSCALL_DEF(name, ret, params, args) \
+  ret name params {                                  \
+    if (ShouldFail(Call::name)) {                    \
+      AfterInjectedFailure<Call::name> args;         \
+      return FailValue<ret>();                       \
+    }                                                \
+    return Real_##name args;                         \
   }
 
 // The real functions; a few need an adapter for their C signatures.
