@@ -57,10 +57,6 @@ const std::vector<KnownFailure> kKnownFailures = {
      "the destination is emptied and partly written before a write fails"},
     {"ConcatFiles", Call::fsync, 0,
      "the destination is emptied and partly written before a flush fails"},
-    {"CopyFolder", Call::statx, 0,
-     "the search drops an entry whose status cannot be read; the copy reports success without it"},
-    {"Folder.Copy", Call::statx, 0,
-     "the search drops an entry whose status cannot be read; the copy reports success without it"},
     {"TextStream.Append", Call::statx, 0,
      "a failed move to the end is ignored; the appended text overwrites the start of the file"},
 };
