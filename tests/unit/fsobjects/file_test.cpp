@@ -1,14 +1,15 @@
 // The File object against real files.
-#include <gtest/gtest.h>
+#include "fsobjects/file.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "frame/module.h"
 #include "frame/switches.h"
 #include "fs_test_support.h"
-#include "frame/module.h"
-#include "fsobjects/file.h"
 
 namespace tessary::testing {
 namespace {
@@ -131,6 +132,20 @@ TEST_F(FileTest, CopyAndMoveTakeBareNamesInTheFilesOwnFolder) {
   file->Release();
 }
 
+// A file moved or copied onto another spelling of itself (here through a
+// linked folder) is kept whole.
+TEST_F(FileTest, MoveAndCopyOntoAnotherSpellingKeepTheFile) {
+  std::filesystem::create_directory(P("data"));
+  ASSERT_EQ(0, symlink(P("data").c_str(), P("alias").c_str()));
+  Write("data/x.txt", "precious");
+  IFile* file = Get(W("data/x.txt"));
+  EXPECT_EQ(S_OK, file->Move(B(W("alias\\x.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020), file->Copy(B(W("alias\\x.txt")).get(), VARIANT_TRUE));
+  TakeError();
+  EXPECT_EQ("precious", ReadWholeFile(P("data/x.txt")));
+  file->Release();
+}
+
 TEST_F(FileTest, SizeIsAnI4UpTo2GiBAndADoubleBeyond) {
   Write("empty", "");
   Write("ten", "0123456789");
@@ -238,7 +253,8 @@ TEST_F(FileTest, ThroughDispatchTheSizeAndNamesWork) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT result;
   VariantInit(&result);
-  ASSERT_EQ(S_OK, file->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+  ASSERT_EQ(S_OK,
+            file->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
   EXPECT_EQ(VT_I4, result.vt);
   EXPECT_EQ(5, result.lVal);
   file->Release();
