@@ -99,6 +99,20 @@ TEST_F(FileTest, AttributesRefuseFolderAndCompressionBitsAndReadOnlyGuardsDelete
   file->Release();
 }
 
+// Forcing a link's attributes would make the file it points at writable.
+TEST_F(FileTest, DeleteWithForceRemovesALinkAndLeavesItsTarget) {
+  Write("target", "t");
+  ASSERT_EQ(0, chmod(P("target").c_str(), 0444));
+  ASSERT_EQ(0, symlink(P("target").c_str(), P("link").c_str()));
+  IFile* file = Get(W("link"));
+  EXPECT_EQ(S_OK, file->Delete(VARIANT_TRUE));
+  file->Release();
+  EXPECT_FALSE(std::filesystem::is_symlink(P("link")));
+  struct stat st;
+  ASSERT_EQ(0, stat(P("target").c_str(), &st));
+  EXPECT_EQ(0444u, st.st_mode & 0777);
+}
+
 TEST_F(FileTest, DeleteIsRefusedWhenDisabledAndTheFileStays) {
   Write("a.txt", "x");
   store_.Write(
