@@ -26,6 +26,16 @@ std::string ClassesRootText(const std::string& key) {
   return std::string(text, strnlen(text, sizeof text - 1));
 }
 
+// Whether the entry at `path` is a link (a reparse point). Only the find
+// service describes the entry itself; the attribute services follow links.
+bool IsLink(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace
 
 HRESULT File::Probe() {
@@ -193,7 +203,9 @@ HRESULT File::get_ParentFolder(IFolder** folder) {
 
 HRESULT File::Delete(VARIANT_BOOL force) {
   if (tessary::Switches().disable_delete) return tessary::RefuseDisabled(kErrorClass);
-  if (tessary::FromVariantBool(force) &&
+  // A link is removed as the link it is; forcing its attributes would make
+  // the file it points at writable.
+  if (tessary::FromVariantBool(force) && !IsLink(full_path_) &&
       !::SetFileAttributesA(full_path_.c_str(), FILE_ATTRIBUTE_NORMAL))
     return ReportLastWin32Error();
   if (!::DeleteFileA(full_path_.c_str())) return ReportLastWin32Error();

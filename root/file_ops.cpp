@@ -68,6 +68,14 @@ class Handle {
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   Handle(Handle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      h_ = other.h_;
+      other.h_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
 
   bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return h_; }
@@ -80,6 +88,17 @@ class Handle {
 
  private:
   HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// A temporary file beside a destination, closed and removed unless its
+// name was handed over (emptied) after the rename.
+struct TempSibling {
+  char name[MAX_PATH] = {0};
+  Handle file;
+  ~TempSibling() {
+    file.Close();
+    if (name[0] != '\0') ::DeleteFileA(name);
+  }
 };
 
 }  // namespace
@@ -146,8 +165,8 @@ HRESULT Tessary::CreateFile(BSTR file_name, VARIANT_BOOL overwrite) {
   HRESULT hr = PathArgument(file_name, &path);
   if (FAILED(hr)) return hr;
   const bool replace = tessary::FromVariantBool(overwrite);
-  Handle file(::CreateFileA(path.c_str(), replace ? FILE_WRITE_DATA : FILE_READ_DATA, FILE_SHARE_READ,
-                            nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
+  Handle file(::CreateFileA(path.c_str(), replace ? FILE_WRITE_DATA : FILE_READ_DATA,
+                            FILE_SHARE_READ, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
                             FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return ReportLastWin32Error();
   if (!file.Close()) return ReportLastWin32Error();
@@ -175,7 +194,8 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
   HANDLE search = ::FindFirstFileA(spec.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return ReportError((spec + " could not be found").c_str(), 0);
+    if (error == ERROR_FILE_NOT_FOUND)
+      return ReportError((spec + " could not be found").c_str(), 0);
     return ReportError(SystemText(error).c_str(), 0);
   }
   // Matches are named relative to the folder part of the file pattern.
@@ -186,7 +206,11 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
     const std::string full = folder + found.cFileName;
     DWORD attributes = ::GetFileAttributesA(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (tessary::FromVariantBool(force) && !::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    // A link is removed as the link it is; forcing its attributes would
+    // change the file it points at, which the delete leaves alone.
+    const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (tessary::FromVariantBool(force) && !link &&
+        !::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL)) {
       DWORD error = GetLastError();
       ::FindClose(search);
       return ReportWin32Error(error);
@@ -218,18 +242,41 @@ HRESULT Tessary::ConcatFiles(BSTR dest_name, BSTR file1, BSTR file2, BSTR file3,
     names.push_back(name);
   }
   // Every source is open for shared reading before the destination is
-  // created, so a destination that is also a source fails with a sharing
-  // violation instead of truncating its own content.
+  // touched, so a destination that is also a source (by any name) fails the
+  // probe below with a sharing violation before anything is written.
   std::vector<Handle> sources;
   for (const std::string& name : names) {
-    Handle source(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+    Handle source(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr));
     if (!source.valid()) return ReportWin32Error(GetLastError(), (name + ": ").c_str());
     sources.push_back(std::move(source));
   }
-  Handle out(::CreateFileA(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           0, nullptr));
-  if (!out.valid()) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+  const std::string prefix = destination + ": ";
+  // The probe asks what truncating the destination would ask: a source, a
+  // read-only file, a folder or a file someone holds open without sharing
+  // writes is refused here. A missing destination is no obstacle.
+  Handle probe(::CreateFileA(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+  if (!probe.valid()) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return ReportWin32Error(error, prefix.c_str());
+  }
+  // The result is written beside the destination and takes its name only
+  // once complete: a source that cannot be read or a full disk leaves the
+  // old destination as it was.
+  char full[MAX_PATH] = {0};
+  char* final_component = nullptr;
+  const DWORD length = ::GetFullPathNameA(destination.c_str(), MAX_PATH, full, &final_component);
+  if (length == 0) return ReportWin32Error(GetLastError(), prefix.c_str());
+  if (length >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE, prefix.c_str());
+  if (!final_component) return ReportWin32Error(ERROR_INVALID_NAME, prefix.c_str());
+  const std::string folder(full, final_component);
+  TempSibling temp;
+  if (!::GetTempFileNameA(folder.c_str(), "tsy", 0, temp.name))
+    return ReportWin32Error(GetLastError(), prefix.c_str());
+  temp.file =
+      Handle(::CreateFileA(temp.name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!temp.file.valid()) return ReportWin32Error(GetLastError(), prefix.c_str());
   std::vector<char> buffer(64 * 1024);
   for (size_t i = 0; i < sources.size(); ++i) {
     for (;;) {
@@ -242,14 +289,22 @@ HRESULT Tessary::ConcatFiles(BSTR dest_name, BSTR file1, BSTR file2, BSTR file3,
       }
       if (read == 0) break;
       DWORD written = 0;
-      if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr))
-        return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
-      if (written != read) return ReportWin32Error(ERROR_DISK_FULL, (destination + ": ").c_str());
+      if (!::WriteFile(temp.file.get(), buffer.data(), read, &written, nullptr))
+        return ReportWin32Error(GetLastError(), prefix.c_str());
+      if (written != read) return ReportWin32Error(ERROR_DISK_FULL, prefix.c_str());
     }
-    if (!::FlushFileBuffers(out.get())) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
     sources[i].Close();
   }
-  if (!out.Close()) return ReportWin32Error(GetLastError(), (destination + ": ").c_str());
+  // One flush before the rename makes the whole result durable; flushing a
+  // temporary file after each source would add nothing.
+  if (!::FlushFileBuffers(temp.file.get()) || !temp.file.Close())
+    return ReportWin32Error(GetLastError(), prefix.c_str());
+  // The rename needs the destination free of our own write handle.
+  probe.Close();
+  if (!::MoveFileExA(temp.name, destination.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return ReportWin32Error(GetLastError(), prefix.c_str());
+  temp.name[0] = '\0';
   return S_OK;
 }
 

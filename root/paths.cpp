@@ -59,8 +59,14 @@ HRESULT Tessary::GetDriveName(BSTR path, BSTR* result) {
       ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
     drive = p.substr(0, 2);
   } else if (p.size() > 2 && p[0] == '\\' && p[1] == '\\') {
-    size_t last = p.rfind('\\');
-    if (last != 0 && last != 1 && last != p.size() - 1) drive = p;
+    // The drive of a UNC path is its server and share; the folders below
+    // the share are no part of it. A server alone, or a share name that
+    // is empty, is no drive.
+    const size_t server_end = p.find('\\', 2);
+    if (server_end != std::string::npos && server_end > 2 && server_end + 1 < p.size() &&
+        p[server_end + 1] != '\\') {
+      drive = p.substr(0, p.find('\\', server_end + 1));
+    }
   }
   return ReturnAnsi(drive, result);
 }
@@ -98,9 +104,10 @@ HRESULT Tessary::GetExtensionName(BSTR path, BSTR* result) {
 HRESULT Tessary::GetAbsolutePathName(BSTR path, BSTR* result) {
   const std::string p = Argument(path);
   char full[MAX_PATH] = {0};
-  DWORD length = p.empty() ? ::GetCurrentDirectoryA(MAX_PATH, full)
-                           : (p.size() < MAX_PATH ? ::GetFullPathNameA(p.c_str(), MAX_PATH, full, nullptr)
-                                                  : 0);
+  DWORD length =
+      p.empty()
+          ? ::GetCurrentDirectoryA(MAX_PATH, full)
+          : (p.size() < MAX_PATH ? ::GetFullPathNameA(p.c_str(), MAX_PATH, full, nullptr) : 0);
   if (length == 0 || length >= MAX_PATH) full[0] = '\0';
   return ReturnAnsi(full, result);
 }

@@ -19,6 +19,7 @@
 //   file system allows.
 // - FILE_ATTRIBUTE_HIDDEN cannot be stored: CREATE_ALWAYS over a dot file
 //   does not fail as it would over a hidden Windows file.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -287,7 +288,10 @@ DWORD OpenFile(const HostPath& path, DWORD desired_access, DWORD share, DWORD di
   } else if (want_read) {
     base = O_RDONLY;
   }
-  int extra = O_CLOEXEC | O_NOCTTY;
+  // O_NONBLOCK: a pipe without a writer (or reader) would hold the open for
+  // ever; it fails or returns at once, and the type check below refuses it.
+  // On a file it changes nothing.
+  int extra = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (want_write && (flags & FILE_FLAG_WRITE_THROUGH) != 0) extra |= O_DSYNC;
   const mode_t create_mode = (flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
 
@@ -314,6 +318,8 @@ DWORD OpenFile(const HostPath& path, DWORD desired_access, DWORD share, DWORD di
         existed = true;
         break;
       }
+      // A pipe open for writing with no reader, or a socket.
+      if (errno == ENXIO) return ERROR_CANT_ACCESS_FILE;
       if (errno != ENOENT || disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
         return ErrorForPath(errno, op, path.host);
       }
@@ -342,6 +348,11 @@ DWORD OpenFile(const HostPath& path, DWORD desired_access, DWORD share, DWORD di
   if (object->is_dir && !backup) return ERROR_ACCESS_DENIED;
   const bool truncate =
       (disposition == CREATE_ALWAYS && existed) || disposition == TRUNCATE_EXISTING;
+  // Pipes, sockets and devices are no files: reading one may never end and
+  // writing one acts on something else. Only an attribute probe may name them.
+  if (!S_ISREG(info.mode) && !object->is_dir && (want_read || want_write || truncate)) {
+    return ERROR_CANT_ACCESS_FILE;
+  }
   if (existed && S_ISREG(info.mode) && (info.mode & S_IWUSR) == 0 && (want_write || truncate)) {
     return ERROR_ACCESS_DENIED;
   }
@@ -356,7 +367,7 @@ DWORD OpenFile(const HostPath& path, DWORD desired_access, DWORD share, DWORD di
     int writer = -1;
     if (!want_write) {
       // CREATE_ALWAYS for reading still empties the file, as Windows does.
-      writer = sys::open(host, O_WRONLY | O_CLOEXEC | O_NOCTTY, 0);
+      writer = sys::open(host, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
       if (writer < 0) return ErrorForPath(errno, op, path.host);
       target = writer;
     }
@@ -474,13 +485,19 @@ struct TempFile {
   void Release() { path.clear(); }
 };
 
+// A fresh name beside `host` for a temporary item; whoever makes the item
+// must still do so exclusively.
+std::string TempSiblingName(const std::string& host) {
+  const std::string folder = FolderOf(host);
+  char name[64];
+  std::snprintf(name, sizeof(name), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
+                g_temp_counter.fetch_add(1));
+  return folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+}
+
 DWORD CreateTempSibling(const std::string& dest_host, TempFile* temp) {
-  const std::string folder = FolderOf(dest_host);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof(name), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
-                  g_temp_counter.fetch_add(1));
-    std::string path = folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+    std::string path = TempSiblingName(dest_host);
     const int fd =
         sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd >= 0) {
@@ -535,27 +552,117 @@ int CopyData(int in, int out) {
   }
 }
 
+// The folder of a host path and the name in it, trailing slashes aside.
+void SplitHost(const std::string& host, std::string* folder, std::string* name) {
+  std::string path = host;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  *folder = FolderOf(path);
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Whether `folder` lists both names as entries of their own; 0 or errno.
+int FolderListsBoth(const std::string& folder, const std::string& a, const std::string& b,
+                    bool* both) {
+  *both = false;
+  DIR* dir = sys::opendir(folder.c_str());
+  if (dir == nullptr) return errno;
+  bool seen_a = false;
+  bool seen_b = false;
+  int err = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = sys::readdir(dir);
+    if (entry == nullptr) {
+      err = errno;
+      break;
+    }
+    if (a == entry->d_name) seen_a = true;
+    if (b == entry->d_name) seen_b = true;
+  }
+  sys::closedir(dir);
+  *both = seen_a && seen_b;
+  return err;
+}
+
+// Gives one entry a new spelling of its name in its own folder. A file
+// system that ignores case takes the new spelling only from a rename of
+// the entry under another name, so the entry goes by a temporary name on
+// the way; a failure on the way brings the old name back.
+int RenameEntry(const std::string& from, const std::string& to) {
+  std::string temp;
+  for (int attempt = 0;; ++attempt) {
+    temp = TempSiblingName(from);
+    int rc = sys::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, temp.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+      FileInfo existing;
+      if (StatPath(temp, false, &existing) == 0) {
+        errno = EEXIST;
+      } else {
+        rc = sys::rename(from.c_str(), temp.c_str());
+      }
+    }
+    if (rc == 0) break;
+    if (errno != EEXIST || attempt == 99) return errno;
+  }
+  if (sys::rename(temp.c_str(), to.c_str()) != 0) {
+    const int saved = errno;
+    sys::rename(temp.c_str(), from.c_str());
+    return saved;
+  }
+  return 0;
+}
+
 }  // namespace
+
+SameFileMove DecideSameFileMove(bool same_parent, std::string_view from_name,
+                                std::string_view to_name, bool folder_lists_both, uint64_t nlink) {
+  if (same_parent && from_name == to_name) return SameFileMove::kNothing;
+  // Two spellings of one entry (a file system that ignores case): the
+  // folder lists the entry once, under at most one of them.
+  if (same_parent && !folder_lists_both) return SameFileMove::kRenameEntry;
+  // Two hard links. Removing the source's name leaves the file under the
+  // destination's; when the count says there is only one name, the two
+  // cannot be told apart and nothing is removed.
+  return nlink > 1 ? SameFileMove::kRemoveSourceName : SameFileMove::kNothing;
+}
 
 // The link itself, made again at the destination with the same target; an
 // existing destination is replaced by rename so it never goes missing.
 DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists) {
   if (to.is_root) return ERROR_ACCESS_DENIED;
+  FileInfo link_info;
+  int err = StatPath(from.host, false, &link_info);
+  if (err != 0) return ErrorForPath(err, ErrnoOp::kOpenExisting, from.host);
   char target[PATH_MAX];
   ssize_t length = sys::readlink(from.host.c_str(), target, sizeof target - 1);
   if (length < 0) return ErrorForPath(errno, ErrnoOp::kOpenExisting, from.host);
   target[length] = '\0';
   FileInfo dest_info;
-  int err = StatPath(to.host, false, &dest_info);
+  err = StatPath(to.host, false, &dest_info);
   if (err == 0) {
     if (fail_if_exists) return ERROR_FILE_EXISTS;
+    // The link onto another name of itself: a copy onto itself.
+    if (dest_info.dev == link_info.dev && dest_info.ino == link_info.ino) {
+      return ERROR_SHARING_VIOLATION;
+    }
+    // Over the item it points at, the copy would put a link to itself in
+    // place of that item's contents.
+    FileInfo target_info;
+    if (StatPath(from.host, true, &target_info) == 0 && target_info.dev == dest_info.dev &&
+        target_info.ino == dest_info.ino) {
+      return ERROR_CANT_RESOLVE_FILENAME;
+    }
     if (S_ISDIR(dest_info.mode)) return ERROR_ACCESS_DENIED;
   } else if (err != ENOENT) {
     return ErrorForPath(err, ErrnoOp::kCopy, to.host);
   }
-  const std::string temp = to.host + ".tessary-link." + std::to_string(getpid());
-  if (sys::symlink(target, temp.c_str()) != 0)
-    return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
+  std::string temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = TempSiblingName(to.host);
+    if (sys::symlink(target, temp.c_str()) == 0) break;
+    if (errno != EEXIST || attempt == 99) return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
+  }
   if (sys::rename(temp.c_str(), to.host.c_str()) != 0) {
     int rename_error = errno;
     sys::unlink(temp.c_str());
@@ -573,6 +680,7 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
   FileInfo source_info;
   int err = StatFd(source.object->fd, &source_info);
   if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kStat);
+  if (!S_ISREG(source_info.mode)) return ERROR_CANT_ACCESS_FILE;
   if (to.is_root) return ERROR_ACCESS_DENIED;
   if (to.trailing_separator) return ERROR_INVALID_NAME;
 
@@ -580,6 +688,11 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
   err = StatPath(to.host, true, &dest_info);
   if (err == 0) {
     if (fail_if_exists) return ERROR_FILE_EXISTS;
+    // The same file by another spelling, another drive or through a link:
+    // the source is open for reading, so Windows refuses to write it.
+    if (dest_info.dev == source_info.dev && dest_info.ino == source_info.ino) {
+      return ERROR_SHARING_VIOLATION;
+    }
     if (S_ISDIR(dest_info.mode)) return ERROR_ACCESS_DENIED;
     if ((dest_info.mode & S_IWUSR) == 0) return ERROR_ACCESS_DENIED;
     // Overwriting needs the right to write the destination itself, which
@@ -992,9 +1105,50 @@ EXTERN_C {
     if (err != 0 && err != ENOENT) {
       return FailWith(files::ErrorForPath(err, ErrnoOp::kRename, to.host));
     }
+    // Spellings say nothing about identity: a linked folder, two drives on
+    // overlapping folders, a bind mount or a file system that ignores case
+    // give one entry several names. Only device and inode tell.
+    const bool same = dest_exists && dest.dev == source.dev && dest.ino == source.ino;
+    if (same) {
+      std::string from_folder, from_name, to_folder, to_name;
+      files::SplitHost(from.host, &from_folder, &from_name);
+      files::SplitHost(to.host, &to_folder, &to_name);
+      FileInfo from_parent, to_parent;
+      err = files::StatPath(from_folder, true, &from_parent);
+      if (err == 0) err = files::StatPath(to_folder, true, &to_parent);
+      if (err != 0) return FailWith(files::ErrorForPath(err, ErrnoOp::kRename, from.host));
+      const bool same_parent = from_parent.dev == to_parent.dev && from_parent.ino == to_parent.ino;
+      bool lists_both = false;
+      if (same_parent && from_name != to_name) {
+        err = files::FolderListsBoth(from_folder, from_name, to_name, &lists_both);
+        if (err != 0) return FailWith(sys::Win32ErrorFromErrno(err, ErrnoOp::kFind));
+      }
+      switch (
+          files::DecideSameFileMove(same_parent, from_name, to_name, lists_both, source.nlink)) {
+        case files::SameFileMove::kNothing:
+          return TRUE;
+        case files::SameFileMove::kRenameEntry:
+          err = files::RenameEntry(from.host, to.host);
+          if (err != 0) return FailWith(files::ErrorForPath(err, ErrnoOp::kRename, to.host));
+          if (durable) {
+            err = files::FsyncFolderOf(to.host);
+            if (err != 0) return FailWith(sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite));
+          }
+          return TRUE;
+        case files::SameFileMove::kRemoveSourceName:
+          break;
+      }
+    }
+    if (dest_exists && S_ISLNK(source.mode)) {
+      // A link moved over what it points at would replace that item with a
+      // link to itself, and its contents would be gone.
+      FileInfo target;
+      if (files::StatPath(from.host, true, &target) == 0 && target.dev == dest.dev &&
+          target.ino == dest.ino) {
+        return FailWith(ERROR_CANT_RESOLVE_FILENAME);
+      }
+    }
     if (dest_exists) {
-      const bool same = dest.dev == source.dev && dest.ino == source.ino;
-      if (same && from.host == to.host) return TRUE;  // a move onto itself changes nothing
       if (!replace) return FailWith(ERROR_ALREADY_EXISTS);
       // Windows replaces files only, and never a read-only one.
       if (S_ISDIR(dest.mode) || S_ISDIR(source.mode)) return FailWith(ERROR_ACCESS_DENIED);
@@ -1002,9 +1156,13 @@ EXTERN_C {
       error = files::CheckDeleteSharing(to.host, dest);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (same) {
-        // Two names of one file: POSIX rename would keep both.
+        // Two hard links of one file: POSIX rename would keep both names.
         if (sys::unlink(from.host.c_str()) != 0) {
           return FailWith(files::ErrorForPath(errno, ErrnoOp::kRename, from.host));
+        }
+        if (durable) {
+          err = files::FsyncFolderOf(from.host);
+          if (err != 0) return FailWith(sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite));
         }
         return TRUE;
       }

@@ -169,4 +169,18 @@ DWORD SetAttributesAt(int dirfd, const char* name, DWORD attributes);
 // A link copied as a link (CopyFileExA with COPY_FILE_COPY_SYMLINK).
 DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists);
 
+// What MoveFileExA does when its source and destination are one file (same
+// device and inode): `same_parent` says their folders are one folder,
+// `folder_lists_both` that the folder lists both names as entries.
+enum class SameFileMove {
+  kNothing,           // one entry, or names that cannot be told apart
+  kRenameEntry,       // one entry under two spellings: give it the new one
+  kRemoveSourceName,  // two hard links: the source's name goes
+};
+__attribute__((visibility("default"))) SameFileMove DecideSameFileMove(bool same_parent,
+                                                                       std::string_view from_name,
+                                                                       std::string_view to_name,
+                                                                       bool folder_lists_both,
+                                                                       uint64_t nlink);
+
 }  // namespace tessary::files

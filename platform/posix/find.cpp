@@ -13,13 +13,20 @@
 // - Entries come in NTFS order: "." and "..", then by name compared in upper
 //   case. The folder is read when the search starts; an entry removed before
 //   its turn is skipped, one added later is not seen.
+// - A symbolic link carries FILE_ATTRIBUTE_REPARSE_POINT, as a Windows
+//   symbolic link does. A link to a folder is a folder (with
+//   FILE_ATTRIBUTE_DIRECTORY, size 0), so it is among a folder's
+//   subfolders; a walk of a tree tells it by the reparse point and must not
+//   follow it out of the tree. A link to a file has its target's attributes
+//   and size; a link whose target is gone is a file.
 // Differences:
-// - A symbolic link is described by its target, with
-//   FILE_ATTRIBUTE_REPARSE_POINT, but a link to a folder is not reported as
-//   a folder, so a tree walk (delete, copy, size) never follows it out of
-//   the tree it was asked to walk. A link whose target is gone is a file.
-// - Host names holding "\" cannot be spelled in a Windows path and are left
-//   out; there are no short names (cAlternateFileName is empty).
+// - Only names that come back to the same entry are listed. A host name
+//   that a Windows path cannot spell, or spells as another name, would hand
+//   a caller the name of a different file (a delete through a listing could
+//   remove the wrong one): names that are not UTF-8, that hold "\" or a
+//   character Windows refuses in names, or that end in a dot or a space
+//   (Windows drops those, so "x." would name "x") are left out.
+// - There are no short names (cAlternateFileName is empty).
 #include <dirent.h>
 #include <errno.h>
 
@@ -31,6 +38,7 @@
 
 #include "platform/posix/files_internal.h"
 #include "platform/posix/syscalls.h"
+#include "platform/system.h"
 #include "platform/winpath.h"
 
 namespace tessary::files {
@@ -96,13 +104,10 @@ bool Describe(const std::string& folder, const std::string& name, WIN32_FIND_DAT
     }
   }
   DWORD attributes = AttributesOf(info, name);
-  uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
+  const uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
   if (link) {
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL);
-      size = 0;
-    }
+    attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
   }
   std::memset(data, 0, sizeof(*data));
   data->dwFileAttributes = attributes;
@@ -114,6 +119,17 @@ bool Describe(const std::string& folder, const std::string& name, WIN32_FIND_DAT
   data->dwReserved0 = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? IO_REPARSE_TAG_SYMLINK : 0;
   std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof(data->cFileName) - 1));
   return true;
+}
+
+// Whether a host name, handed to the file services as the last component
+// of a Windows path, names the same entry again.
+bool RoundTrips(std::string_view name) {
+  if (name == "." || name == "..") return true;
+  if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+  if (!winpath::IsValidComponent(name, false)) return false;
+  // The ANSI code page is UTF-8: other bytes would not survive conversion.
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                             static_cast<int>(name.size()), nullptr, 0) > 0;
 }
 
 bool NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
@@ -161,7 +177,7 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     }
     const std::string_view entry_name(entry->d_name);
     if (at_root && (entry_name == "." || entry_name == "..")) continue;
-    if (entry_name.find('\\') != std::string_view::npos) continue;
+    if (!RoundTrips(entry_name)) continue;
     if (winpath::MatchPattern(name, entry_name)) search->names.emplace_back(entry_name);
   }
   sys::closedir(dir);

@@ -48,7 +48,7 @@ assert(e.description == fso.BuildPath(base, "*.none") + " could not be found", e
 assert(fso.DriveExists("C") && fso.DriveExists("c:\\") && !fso.DriveExists("C:\\tmp"), "drives");
 assert(fso.GetParentFolderName("C:\\a\\b.txt") == "C:\\a", "parent");
 assert(fso.GetBaseName("C:\\a\\b.tar.gz") == "b.tar", "base name");
-assert(fso.GetDriveName("\\\\server\\share\\dir") == "\\\\server\\share\\dir", "drive name");
+assert(fso.GetDriveName("\\\\server\\share\\dir") == "\\\\server\\share", "drive name");
 e = failure(function () { fso.GetSpecialFolder(3); });
 assert(e.description == "Invalid argument" && hex(e.number) == "80070057", "special folder 3");
 assert(fso.GetSpecialFolder(2).Path.slice(-1) != "\\", "temporary folder without separator");

@@ -1,14 +1,15 @@
 // The File object against real files.
-#include <gtest/gtest.h>
+#include "fsobjects/file.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "frame/module.h"
 #include "frame/switches.h"
 #include "fs_test_support.h"
-#include "frame/module.h"
-#include "fsobjects/file.h"
 
 namespace tessary::testing {
 namespace {
@@ -98,6 +99,20 @@ TEST_F(FileTest, AttributesRefuseFolderAndCompressionBitsAndReadOnlyGuardsDelete
   file->Release();
 }
 
+// Forcing a link's attributes would make the file it points at writable.
+TEST_F(FileTest, DeleteWithForceRemovesALinkAndLeavesItsTarget) {
+  Write("target", "t");
+  ASSERT_EQ(0, chmod(P("target").c_str(), 0444));
+  ASSERT_EQ(0, symlink(P("target").c_str(), P("link").c_str()));
+  IFile* file = Get(W("link"));
+  EXPECT_EQ(S_OK, file->Delete(VARIANT_TRUE));
+  file->Release();
+  EXPECT_FALSE(std::filesystem::is_symlink(P("link")));
+  struct stat st;
+  ASSERT_EQ(0, stat(P("target").c_str(), &st));
+  EXPECT_EQ(0444u, st.st_mode & 0777);
+}
+
 TEST_F(FileTest, DeleteIsRefusedWhenDisabledAndTheFileStays) {
   Write("a.txt", "x");
   store_.Write(
@@ -128,6 +143,20 @@ TEST_F(FileTest, CopyAndMoveTakeBareNamesInTheFilesOwnFolder) {
   BSTR text = nullptr;
   file->get_Path(&text);
   EXPECT_EQ(W("a.txt"), Take(text));  // the stored path does not follow
+  file->Release();
+}
+
+// A file moved or copied onto another spelling of itself (here through a
+// linked folder) is kept whole.
+TEST_F(FileTest, MoveAndCopyOntoAnotherSpellingKeepTheFile) {
+  std::filesystem::create_directory(P("data"));
+  ASSERT_EQ(0, symlink(P("data").c_str(), P("alias").c_str()));
+  Write("data/x.txt", "precious");
+  IFile* file = Get(W("data/x.txt"));
+  EXPECT_EQ(S_OK, file->Move(B(W("alias\\x.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020), file->Copy(B(W("alias\\x.txt")).get(), VARIANT_TRUE));
+  TakeError();
+  EXPECT_EQ("precious", ReadWholeFile(P("data/x.txt")));
   file->Release();
 }
 
@@ -238,7 +267,8 @@ TEST_F(FileTest, ThroughDispatchTheSizeAndNamesWork) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT result;
   VariantInit(&result);
-  ASSERT_EQ(S_OK, file->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+  ASSERT_EQ(S_OK,
+            file->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
   EXPECT_EQ(VT_I4, result.vt);
   EXPECT_EQ(5, result.lVal);
   file->Release();

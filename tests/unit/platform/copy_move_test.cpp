@@ -60,12 +60,14 @@ TEST_F(CopyMove, CopyExCopiesALinkAsALinkWhenAsked) {
   ASSERT_TRUE(CopyFileExA(Win("link").c_str(), Win("copy").c_str(), nullptr, nullptr, nullptr,
                           COPY_FILE_COPY_SYMLINK));
   EXPECT_TRUE(std::filesystem::is_symlink(Host("copy")));
-  EXPECT_EQ(std::filesystem::read_symlink(Host("link")), std::filesystem::read_symlink(Host("copy")));
+  EXPECT_EQ(std::filesystem::read_symlink(Host("link")),
+            std::filesystem::read_symlink(Host("copy")));
   EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("copy").c_str(), nullptr, nullptr, nullptr,
                            COPY_FILE_COPY_SYMLINK | COPY_FILE_FAIL_IF_EXISTS));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
   // Without the flag the link is followed, and a folder cannot be copied.
-  EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("other").c_str(), nullptr, nullptr, nullptr, 0));
+  EXPECT_FALSE(
+      CopyFileExA(Win("link").c_str(), Win("other").c_str(), nullptr, nullptr, nullptr, 0));
   // A plain file is copied by content either way.
   ASSERT_TRUE(CopyFileExA(Win("src.bin").c_str(), Win("plain").c_str(), nullptr, nullptr, nullptr,
                           COPY_FILE_COPY_SYMLINK));
@@ -246,6 +248,121 @@ TEST_F(CopyMove, MoveAcrossVolumesCopiesThenDeletes) {
   EXPECT_FALSE(MoveFileA(Win("dir").c_str(), Win("dir2").c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
   sys::ClearFaults();
+}
+
+// One file under two spellings: through a linked folder and through two
+// drives mapped onto overlapping folders. A move onto the other spelling
+// must keep the file; a copy onto itself is a sharing violation.
+TEST_F(CopyMove, AnotherNameOfTheSameEntryNeverCostsTheFile) {
+  ASSERT_EQ(0, ::mkdir(Host("data").c_str(), 0755));
+  ASSERT_EQ(0, ::symlink(Host("data").c_str(), Host("alias").c_str()));
+  WriteHostFile(Host("data/x.txt"), "precious");
+  ASSERT_EQ(0, ::symlink(Host("data/x.txt").c_str(), Host("data/to_x").c_str()));
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+  EXPECT_TRUE(MoveFileExA(Win("data/x.txt").c_str(), Win("alias/x.txt").c_str(), flags));
+  EXPECT_TRUE(MoveFileExA(Win("data/x.txt").c_str(), Win("alias/x.txt").c_str(), 0));
+  EXPECT_EQ("precious", ReadHostFile(Host("data/x.txt")));
+  for (const char* other : {"alias/x.txt", "data/x.txt", "data/to_x"}) {
+    for (const BOOL fail_if_exists : {FALSE, TRUE}) {
+      EXPECT_FALSE(CopyFileA(Win("data/x.txt").c_str(), Win(other).c_str(), fail_if_exists));
+      EXPECT_EQ(static_cast<DWORD>(fail_if_exists ? ERROR_FILE_EXISTS : ERROR_SHARING_VIOLATION),
+                GetLastError())
+          << other;
+    }
+  }
+  EXPECT_EQ("precious", ReadHostFile(Host("data/x.txt")));
+  EXPECT_TRUE(std::filesystem::is_symlink(Host("data/to_x").c_str()));
+  {
+    testing::ScopedStore store(testing::StoreText({{"T:", dir_.path()}, {"U:", Host("alias")}}));
+    files::ReloadNamespace();
+    EXPECT_TRUE(MoveFileExA("T:\\data\\x.txt", "U:\\x.txt", flags));
+    EXPECT_TRUE(MoveFileExA("U:\\x.txt", "T:\\alias\\x.txt", flags));
+    EXPECT_FALSE(CopyFileA("U:\\x.txt", "T:\\data\\x.txt", FALSE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  }
+  files::ReloadNamespace();
+  EXPECT_EQ("precious", ReadHostFile(Host("data/x.txt")));
+  EXPECT_EQ((std::vector<std::string>{"to_x", "x.txt"}), HostNames(Host("data")));
+}
+
+// Two hard links are two names: a move onto the other removes the source's
+// name and keeps the file under the destination's, also when the names
+// differ only in case.
+TEST_F(CopyMove, AMoveOntoAnotherHardLinkRemovesOnlyTheSourceName) {
+  ASSERT_EQ(0, ::mkdir(Host("a").c_str(), 0755));
+  ASSERT_EQ(0, ::link(Host("src.bin").c_str(), Host("a/f").c_str()));
+  ASSERT_EQ(0, ::link(Host("src.bin").c_str(), Host("SRC.BIN").c_str()));
+  EXPECT_FALSE(MoveFileExA(Win("src.bin").c_str(), Win("SRC.BIN").c_str(), 0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  ASSERT_TRUE(MoveFileExA(Win("src.bin").c_str(), Win("SRC.BIN").c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_EQ((std::vector<std::string>{"SRC.BIN", "a"}), HostNames(dir_.path()));
+  ASSERT_TRUE(MoveFileExA(Win("a/f").c_str(), Win("SRC.BIN").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(HostNames(Host("a")).empty());
+  EXPECT_EQ(source_data_, ReadHostFile(Host("SRC.BIN")));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(Host("SRC.BIN").c_str(), &st));
+  EXPECT_EQ(1u, st.st_nlink);
+}
+
+// The decision for a source and destination of one device and inode.
+// A file system that ignores case lists one entry for "a.txt" and "A.TXT";
+// the entry is renamed, never unlinked.
+TEST_F(CopyMove, SameFileMovesRenameOrKeepButNeverUnlinkTheOnlyName) {
+  using files::SameFileMove;
+  EXPECT_EQ(SameFileMove::kNothing, files::DecideSameFileMove(true, "x", "x", false, 1));
+  EXPECT_EQ(SameFileMove::kNothing, files::DecideSameFileMove(true, "x", "x", true, 2));
+  EXPECT_EQ(SameFileMove::kRenameEntry,
+            files::DecideSameFileMove(true, "a.txt", "A.TXT", false, 1));
+  EXPECT_EQ(SameFileMove::kRenameEntry,
+            files::DecideSameFileMove(true, "a.txt", "A.TXT", false, 3));
+  EXPECT_EQ(SameFileMove::kRemoveSourceName,
+            files::DecideSameFileMove(true, "a.txt", "A.TXT", true, 2));
+  EXPECT_EQ(SameFileMove::kRemoveSourceName, files::DecideSameFileMove(false, "x", "x", false, 2));
+  EXPECT_EQ(SameFileMove::kNothing, files::DecideSameFileMove(false, "x", "x", false, 1));
+  EXPECT_EQ(SameFileMove::kNothing, files::DecideSameFileMove(true, "a", "b", true, 1));
+}
+
+// A link moved or copied (as a link) over the item it points at would
+// leave a link to itself where the item's contents were.
+TEST_F(CopyMove, ALinkNeverReplacesItsOwnTarget) {
+  ASSERT_EQ(0, ::symlink(Host("src.bin").c_str(), Host("link").c_str()));
+  ASSERT_EQ(0, ::mkdir(Host("dir").c_str(), 0755));
+  ASSERT_EQ(0, ::symlink("dir", Host("dirlink").c_str()));
+  for (const DWORD flags : {0u, 1u * MOVEFILE_REPLACE_EXISTING}) {
+    EXPECT_FALSE(MoveFileExA(Win("link").c_str(), Win("src.bin").c_str(), flags));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), GetLastError());
+    EXPECT_FALSE(MoveFileExA(Win("dirlink").c_str(), Win("dir").c_str(), flags));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), GetLastError());
+  }
+  EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("src.bin").c_str(), nullptr, nullptr, nullptr,
+                           COPY_FILE_COPY_SYMLINK));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), GetLastError());
+  EXPECT_FALSE(CopyFileExA(Win("link").c_str(), Win("link").c_str(), nullptr, nullptr, nullptr,
+                           COPY_FILE_COPY_SYMLINK));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_EQ(source_data_, ReadHostFile(Host("src.bin")));
+  EXPECT_TRUE(std::filesystem::is_symlink(Host("link")));
+  EXPECT_TRUE(std::filesystem::is_directory(Host("dir")) &&
+              !std::filesystem::is_symlink(Host("dir")));
+  EXPECT_EQ((std::vector<std::string>{"dir", "dirlink", "link", "src.bin"}),
+            HostNames(dir_.path()));
+}
+
+// A pipe, a socket or a device is no file to copy: refused at once, never
+// read for ever or waited on.
+TEST_F(CopyMove, OnlyRegularFilesAreCopied) {
+  ASSERT_EQ(0, ::mkfifo(Host("fifo").c_str(), 0644));
+  EXPECT_FALSE(CopyFileA(Win("fifo").c_str(), Win("copy").c_str(), FALSE));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), GetLastError());
+  {
+    testing::ScopedStore store(testing::StoreText({{"T:", dir_.path()}, {"D:", "/dev"}}));
+    files::ReloadNamespace();
+    EXPECT_FALSE(CopyFileA("D:\\zero", "T:\\zero", FALSE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), GetLastError());
+  }
+  files::ReloadNamespace();
+  EXPECT_EQ((std::vector<std::string>{"fifo", "src.bin"}), HostNames(dir_.path()));
 }
 
 // A real second volume where the host has one: /dev/shm is a tmpfs.

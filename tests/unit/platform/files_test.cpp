@@ -1,7 +1,9 @@
 // File handles, attributes, folders and the error codes Windows gives for
 // each way they can fail.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -119,6 +121,45 @@ TEST_F(FileHandles, ProbeWithoutAccessOpensAnyFile) {
   EXPECT_FALSE(ReadFile(h, &byte, 1, &read, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), LastError());
   EXPECT_TRUE(CloseHandle(h));
+}
+
+// Pipes, sockets and devices open for an attribute probe only: an open for
+// data is refused at once, neither waiting for a writer or reader nor
+// reading without end.
+TEST_F(FileHandles, OnlyRegularFilesOpenForData) {
+  ASSERT_EQ(0, ::mkfifo(Host("fifo").c_str(), 0666));
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = Host("sock");
+  ASSERT_LT(socket_path.size(), sizeof(address.sun_path));
+  std::strcpy(address.sun_path, socket_path.c_str());
+  ASSERT_EQ(0, ::bind(sock, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
+  const int before = testing::CountOpenFds();
+  for (const char* name : {"fifo", "sock"}) {
+    for (const DWORD access :
+         {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
+      for (const DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS}) {
+        EXPECT_EQ(INVALID_HANDLE_VALUE, Open(name, access, FILE_SHARE_READ, disposition));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), LastError())
+            << name << " " << access << " " << disposition;
+      }
+    }
+    HANDLE probe = Open(name, 0, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_NE(INVALID_HANDLE_VALUE, probe) << name;
+    EXPECT_TRUE(CloseHandle(probe));
+  }
+  {
+    testing::ScopedStore store(testing::StoreText({{"T:", dir_.path()}, {"D:", "/dev"}}));
+    files::ReloadNamespace();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("D:\\zero", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), LastError());
+  }
+  files::ReloadNamespace();
+  EXPECT_EQ(before, testing::CountOpenFds());
+  ::close(sock);
 }
 
 TEST_F(FileHandles, ReadWriteAndTheFilePointer) {

@@ -138,14 +138,17 @@ TEST_F(Find, DriveRootsHaveNoDotEntries) {
   EXPECT_EQ(Names_({"d"}), Names("T:*"));
 }
 
-TEST_F(Find, LinksToFoldersAreNotWalkedInto) {
+// A link carries the reparse point; one to a folder is a folder of size 0,
+// one to a file has its target's attributes and size.
+TEST_F(Find, LinksCarryTheReparsePoint) {
   ASSERT_EQ(0, ::symlink(Host("d/sub").c_str(), Host("d/link").c_str()));
   ASSERT_EQ(0, ::symlink(Host("d/a.txt").c_str(), Host("d/filelink").c_str()));
   WIN32_FIND_DATAA data;
   HANDLE h = FindFirstFileA(Win("d\\link").c_str(), &data);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  EXPECT_EQ(0u, data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_NE(0u, data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+            data.dwFileAttributes);
+  EXPECT_EQ(0u, data.nFileSizeLow);
   EXPECT_EQ(static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK), data.dwReserved0);
   EXPECT_TRUE(FindClose(h));
   h = FindFirstFileA(Win("d\\filelink").c_str(), &data);
@@ -154,6 +157,18 @@ TEST_F(Find, LinksToFoldersAreNotWalkedInto) {
             data.dwFileAttributes);
   EXPECT_EQ(1u, data.nFileSizeLow);  // the target's size
   EXPECT_TRUE(FindClose(h));
+}
+
+// A host name that a Windows path would spell as another name, or cannot
+// spell, is not listed: "x." would name "x".
+TEST_F(Find, OnlyNamesThatComeBackToTheirEntryAreListed) {
+  ::mkdir(Host("n").c_str(), 0755);
+  for (const char* name :
+       {"x", "x.", "x ", "x..", "x:y", "x<", "x|", "x\\y", "x\xff", "x\x01", "x\xc3\xa9"}) {
+    WriteHostFile(Host("n/") + name, name);
+  }
+  EXPECT_EQ(Names_({".", "..", "x", "x\xc3\xa9"}), Names(Win("n\\*")));
+  EXPECT_EQ(Names_({"x"}), Names(Win("n\\x.")));
 }
 
 TEST_F(Find, EntriesRemovedDuringASearchAreSkipped) {

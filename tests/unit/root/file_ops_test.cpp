@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bstr_support.h"
 #include "frame/switches.h"
 #include "frame/values.h"
+#include "platform/posix/syscalls.h"
 #include "root/tessary.h"
 #include "test_support.h"
 
@@ -48,6 +51,13 @@ class RootFiles : public ::testing::Test {
   }
   std::string Read(const std::string& name) { return tessary::testing::ReadWholeFile(P(name)); }
   bool Exists(const std::string& name) { return std::filesystem::exists(P(name)); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   tessary::testing::ScopedStore store_;
   tessary::testing::TempDir dir_;
@@ -154,6 +164,76 @@ TEST_F(RootFiles, DeleteFileOfAReadOnlyFileNeedsForce) {
   EXPECT_FALSE(Exists("ro.txt"));
 }
 
+// "x." and "x " would come back from the file services as "x": a listing
+// leaves them out, so a delete never removes their sibling instead.
+TEST_F(RootFiles, DeleteFileRemovesOnlyTheEntriesItListed) {
+  Write("x.", "dot");
+  Write("x ", "space");
+  Write("x", "plain");
+  const std::string spec = W("x *");
+  EXPECT_EQ(DISP_E_EXCEPTION, root_->DeleteFile(B(spec).get(), VARIANT_FALSE));
+  EXPECT_EQ(spec + " could not be found", TakeError().description);
+  EXPECT_EQ("plain", Read("x"));
+  ASSERT_EQ(S_OK, root_->DeleteFile(B(W("x*")).get(), VARIANT_FALSE));
+  EXPECT_EQ((std::vector<std::string>{"x ", "x."}), Names());
+}
+
+// Forcing a link's attributes would make the file it points at writable.
+TEST_F(RootFiles, DeleteFileWithForceRemovesALinkAndLeavesItsTarget) {
+  std::filesystem::create_directory(P("d"));
+  Write("target", "t");
+  chmod(P("target").c_str(), 0444);
+  ASSERT_EQ(0, symlink(P("target").c_str(), P("d/link").c_str()));
+  ASSERT_EQ(S_OK, root_->DeleteFile(B(W("d/*")).get(), VARIANT_TRUE));
+  EXPECT_FALSE(std::filesystem::is_symlink(P("d/link")));
+  struct stat st;
+  ASSERT_EQ(0, stat(P("target").c_str(), &st));
+  EXPECT_EQ(0444u, st.st_mode & 0777);
+}
+
+// One file under two spellings: moving it onto the other spelling keeps
+// it, copying it onto itself is a sharing violation.
+TEST_F(RootFiles, MoveAndCopyOntoAnotherSpellingKeepTheFile) {
+  std::filesystem::create_directory(P("data"));
+  ASSERT_EQ(0, symlink(P("data").c_str(), P("alias").c_str()));
+  Write("data/x.txt", "precious");
+  EXPECT_EQ(S_OK,
+            root_->MoveFile(B(W("data/x.txt")).get(), B(W("alias/x.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020),
+            root_->CopyFile(B(W("data/x.txt")).get(), B(W("alias/x.txt")).get(), VARIANT_TRUE));
+  EXPECT_EQ("precious", Read("data/x.txt"));
+}
+
+// A link to a folder is a subfolder, never a file.
+TEST_F(RootFiles, ALinkToAFolderIsListedAmongSubFolders) {
+  std::filesystem::create_directory(P("d"));
+  std::filesystem::create_directory(P("elsewhere"));
+  Write("d/f.txt", "f");
+  ASSERT_EQ(0, symlink(P("elsewhere").c_str(), P("d/link").c_str()));
+  IFolder* folder = nullptr;
+  ASSERT_EQ(S_OK, root_->GetFolder(B(W("d")).get(), &folder));
+  IFolderCollection* folders = nullptr;
+  IFileCollection* files = nullptr;
+  ASSERT_EQ(S_OK, folder->get_SubFolders(&folders));
+  ASSERT_EQ(S_OK, folder->get_Files(&files));
+  LONG count = 0;
+  EXPECT_EQ(S_OK, folders->get_Count(&count));
+  EXPECT_EQ(1, count);
+  EXPECT_EQ(S_OK, files->get_Count(&count));
+  EXPECT_EQ(1, count);
+  Bstr name = B("link");
+  VARIANT key;
+  VariantInit(&key);
+  key.vt = VT_BSTR;
+  key.bstrVal = name.get();
+  IFolder* link = nullptr;
+  EXPECT_EQ(S_OK, folders->get_Item(key, &link));
+  if (link) link->Release();
+  files->Release();
+  folders->Release();
+  folder->Release();
+}
+
 TEST_F(RootFiles, DeleteIsRefusedWhenTheAdministratorDisabledIt) {
   Write("a.txt", "x");
   store_.Write(
@@ -190,6 +270,45 @@ TEST_F(RootFiles, ConcatFilesIntoItsOwnSourceFailsWithoutTouchingIt) {
   ErrorRecord e = TakeError();
   EXPECT_EQ(0u, e.description.find(dest + ": The process cannot access the file"));
   EXPECT_EQ("one", Read("1"));
+}
+
+// The result is written beside the destination and renamed over it once
+// whole: a source that fails to read, a full disk or a failed rename leaves
+// the old destination and no temporary file.
+TEST_F(RootFiles, ConcatFilesReplacesTheDestinationOnlyWhenComplete) {
+  Write("1", "one,");
+  Write("2", "two");
+  Write("out", "old");
+  struct {
+    tessary::sys::Call call;
+    int nth;
+    int err;
+    std::string prefix;
+    HRESULT hr;
+  } faults[] = {
+      {tessary::sys::Call::pread, 2, EIO, W("1") + ": ", static_cast<HRESULT>(0x8007045D)},
+      {tessary::sys::Call::pwrite, 1, ENOSPC, W("out") + ": ", static_cast<HRESULT>(0x80070070)},
+      {tessary::sys::Call::rename, 1, EIO, W("out") + ": ", static_cast<HRESULT>(0x8007045D)},
+  };
+  for (const auto& fault : faults) {
+    tessary::sys::InjectFault(fault.call, fault.nth, fault.err);
+    EXPECT_EQ(fault.hr, root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(W("2")).get(),
+                                           nullptr, nullptr, nullptr));
+    tessary::sys::ClearFaults();
+    EXPECT_EQ(0u, TakeError().description.find(fault.prefix)) << fault.prefix;
+    EXPECT_EQ("old", Read("out"));
+    EXPECT_EQ((std::vector<std::string>{"1", "2", "out"}), Names());
+  }
+  ASSERT_EQ(S_OK, root_->ConcatFiles(B(W("out")).get(), B(W("1")).get(), B(W("2")).get(), nullptr,
+                                     nullptr, nullptr));
+  EXPECT_EQ("one,two", Read("out"));
+  EXPECT_EQ((std::vector<std::string>{"1", "2", "out"}), Names());
+  // A source named through a linked folder is still the destination.
+  ASSERT_EQ(0, symlink(dir_.path().c_str(), P("alias").c_str()));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020),
+            root_->ConcatFiles(B(W("alias/1")).get(), B(W("1")).get(), B(W("2")).get(), nullptr,
+                               nullptr, nullptr));
+  EXPECT_EQ("one,", Read("1"));
 }
 
 TEST_F(RootFiles, ConcatFilesReportsAMissingSourceByName) {

@@ -74,7 +74,11 @@ TEST_F(RootPaths, GetDriveNameFindsLettersAndShares) {
       {"c:\\x", "c:"},
       {"C:", "C:"},
       {"\\\\server\\share", "\\\\server\\share"},
-      {"\\\\server\\share\\dir", "\\\\server\\share\\dir"},
+      // Folders below the share are no part of the drive.
+      {"\\\\server\\share\\dir", "\\\\server\\share"},
+      {"\\\\server\\share\\dir\\f.txt", "\\\\server\\share"},
+      {"\\\\server\\share\\", "\\\\server\\share"},
+      {"\\\\server\\\\share", ""},
       {"\\\\server", ""},
       {"\\\\server\\", ""},
       {"x", ""},
