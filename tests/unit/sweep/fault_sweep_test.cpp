@@ -51,12 +51,6 @@ const std::vector<KnownFailure> kKnownFailures = {
     {"DeleteFile", Call::statx, 0,
      "a match whose status cannot be read is skipped, by the search and by the delete, and the "
      "delete reports success with the file still there"},
-    {"ConcatFiles", Call::pread, 0,
-     "the destination is emptied and partly written before a read fails"},
-    {"ConcatFiles", Call::pwrite, 0,
-     "the destination is emptied and partly written before a write fails"},
-    {"ConcatFiles", Call::fsync, 0,
-     "the destination is emptied and partly written before a flush fails"},
     {"TextStream.Append", Call::statx, 0,
      "a failed move to the end is ignored; the appended text overwrites the start of the file"},
 };
