@@ -233,18 +233,29 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 HRESULT CanUnloadNow() { return ModuleLockCount() == 0 ? S_OK : S_FALSE; }
 
+namespace {
+
+// Registry writes reach the disk lazily; a registration is made durable once,
+// at its end, whether or not it got that far. A registration that may not
+// survive a restart has not succeeded, so a failed flush is the result when
+// nothing failed before it.
+HRESULT FlushRegistration(HRESULT result) {
+  const LONG rc = RegFlushKey(HKEY_CLASSES_ROOT);
+  if (FAILED(result) || rc == ERROR_SUCCESS) return result;
+  return HResultFromWin32(static_cast<DWORD>(rc));
+}
+
+}  // namespace
+
 HRESULT RegisterServer() {
   const std::string path = ModulePath();
   if (path.empty()) return HResultFromWin32(ERROR_FILENAME_EXCED_RANGE);
-  for (size_t i = 0; i < kClassCount; ++i) {
-    HRESULT hr = RegisterOneClass(kClassTable[i], path);
-    if (FAILED(hr)) return hr;
+  HRESULT hr = S_OK;
+  for (size_t i = 0; i < kClassCount && SUCCEEDED(hr); ++i) {
+    hr = RegisterOneClass(kClassTable[i], path);
   }
-  HRESULT hr = RegisterTypeLibrary(path);
-  // Registry writes reach the disk lazily; a registration is made durable
-  // once, at its end.
-  RegFlushKey(HKEY_CLASSES_ROOT);
-  return hr;
+  if (SUCCEEDED(hr)) hr = RegisterTypeLibrary(path);
+  return FlushRegistration(hr);
 }
 
 HRESULT UnregisterServer() {
@@ -254,8 +265,7 @@ HRESULT UnregisterServer() {
     if (FAILED(hr) && SUCCEEDED(first)) first = hr;
   }
   HRESULT hr = UnregisterTypeLibrary();
-  RegFlushKey(HKEY_CLASSES_ROOT);
-  return FAILED(first) ? first : hr;
+  return FlushRegistration(FAILED(first) ? first : hr);
 }
 
 }  // namespace tessary

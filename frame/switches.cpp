@@ -8,14 +8,25 @@ namespace {
 
 FeatureSwitches g_switches;
 
-// Reads one value straight into its switch, whatever its registry type; data
-// longer than the four bytes cannot be read, and the default applies.
-void ReadSwitch(HKEY key, const OLECHAR* name, DWORD* value, DWORD unreadable_default) {
+// Every switch on: what the administrator wrote cannot be known, and a
+// switch that should have been on must not come out off.
+void DisableAll(FeatureSwitches* out) {
+  out->disable_acl = 1;
+  out->disable_logon_user = 1;
+  out->disable_register_dll = 1;
+  out->disable_delete = 1;
+}
+
+// Reads one value straight into its switch, whatever its registry type; a
+// missing value, or data longer than the four bytes, takes the default.
+// False when the registry itself failed, which says nothing about the value.
+bool ReadSwitch(HKEY key, const OLECHAR* name, DWORD* value, DWORD unreadable_default) {
   DWORD size = sizeof(DWORD);
-  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
-      ERROR_SUCCESS) {
-    *value = unreadable_default;
-  }
+  const LONG rc =
+      RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  if (rc == ERROR_SUCCESS) return true;
+  *value = unreadable_default;
+  return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_MORE_DATA;
 }
 
 }  // namespace
@@ -28,13 +39,21 @@ const char kDisabledMessage[] =
 void ReadFeatureSwitches(FeatureSwitches* out) {
   *out = FeatureSwitches{};
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSwitchesKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  const LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSwitchesKey, 0, KEY_READ, &key);
+  // Only a key that is not there means "no switches"; a key or store that
+  // cannot be read (refused, damaged, failing disk) may hold any of them.
+  if (rc == ERROR_FILE_NOT_FOUND) return;
+  if (rc != ERROR_SUCCESS) {
+    DisableAll(out);
+    return;
+  }
   // Once the key exists, registering modules needs an explicit 0.
-  ReadSwitch(key, OLESTR("DisableACL"), &out->disable_acl, 0);
-  ReadSwitch(key, OLESTR("DisableLogonUser"), &out->disable_logon_user, 0);
-  ReadSwitch(key, OLESTR("DisableRegisterDLL"), &out->disable_register_dll, 1);
-  ReadSwitch(key, OLESTR("DisableDelete"), &out->disable_delete, 0);
+  bool read = ReadSwitch(key, OLESTR("DisableACL"), &out->disable_acl, 0);
+  read = ReadSwitch(key, OLESTR("DisableLogonUser"), &out->disable_logon_user, 0) && read;
+  read = ReadSwitch(key, OLESTR("DisableRegisterDLL"), &out->disable_register_dll, 1) && read;
+  read = ReadSwitch(key, OLESTR("DisableDelete"), &out->disable_delete, 0) && read;
   RegCloseKey(key);
+  if (!read) DisableAll(out);
 }
 
 void LoadFeatureSwitches() { ReadFeatureSwitches(&g_switches); }

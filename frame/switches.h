@@ -19,6 +19,8 @@ extern const char kSwitchesKey[];
 extern const char kDisabledMessage[];
 
 // Reads the switches into the process-wide copy; called at process attach.
+// Without the key every switch is off; with a key or store that cannot be
+// read every switch is on (the store fails closed).
 void LoadFeatureSwitches();
 // The same read into a given structure, for tests.
 void ReadFeatureSwitches(FeatureSwitches* out);

@@ -42,6 +42,9 @@ struct Mapping {
   std::string temp_folder;
   std::string windows_folder;
   std::string system_folder;
+  // Why a store that is there could not be used (ERROR_BADDB, ERROR_CANTREAD):
+  // then nothing is mapped, and every path fails with this.
+  DWORD store_error = ERROR_SUCCESS;
 };
 
 std::shared_ptr<const Mapping> CurrentMapping();
@@ -67,7 +70,8 @@ enum class PathUse {
 // Windows refuses: ERROR_FILENAME_EXCED_RANGE above 259 bytes (before and
 // after resolution, never truncating), ERROR_INVALID_NAME for forbidden
 // characters, ERROR_PATH_NOT_FOUND for an empty path or an unmapped drive,
-// ERROR_BAD_NETPATH for a share the store does not list.
+// ERROR_BAD_NETPATH for a share the store does not list, and the store's own
+// failure (Mapping::store_error) when the store cannot be used.
 __attribute__((visibility("default"))) DWORD ResolvePath(const char* path, PathUse use,
                                                          HostPath* out);
 

@@ -14,7 +14,11 @@
 //                                GetTempPath, GetWindowsDirectory, GetSystemDirectory;
 //                                defaults $TMPDIR or /tmp, /etc, /usr/lib
 // With no drive mapped, C: is "/". Host folders must be absolute; values
-// that are not are ignored. Letters and share names ignore case.
+// that are not are ignored. Letters and share names ignore case. A store file
+// that is there but cannot be read or parsed maps nothing at all: every path
+// then fails with ERROR_BADDB (a damaged file) or ERROR_CANTREAD (an
+// unreadable one) rather than reaching a folder the administrator may have
+// meant to keep out of reach.
 //
 // The store is read at first use and again whenever $TESSARY_REGISTRY names
 // another file, or after ReloadNamespace(). Translating a path therefore
@@ -46,13 +50,18 @@ struct StoreValue {
   std::string data;
 };
 
-// The string values of one key; an absent key has none.
-std::vector<StoreValue> ReadStringValues(const char* subkey) {
-  std::vector<StoreValue> values;
+// What a path reports when the store failed the registry call `rc`.
+DWORD StoreFailure(LSTATUS rc) { return rc == ERROR_BADDB ? ERROR_BADDB : ERROR_CANTREAD; }
+
+// The string values of one key; an absent key has none. A failure of the
+// store itself is returned, never taken for an absent key.
+DWORD ReadStringValues(const char* subkey, std::vector<StoreValue>* values) {
+  values->clear();
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return values;
-  }
+  const LSTATUS open_rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key);
+  if (open_rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (open_rc != ERROR_SUCCESS) return StoreFailure(open_rc);
+  DWORD failure = ERROR_SUCCESS;
   std::vector<char> name(256);
   std::vector<BYTE> data(PATH_MAX + 1);
   for (DWORD index = 0;; ++index) {
@@ -62,17 +71,18 @@ std::vector<StoreValue> ReadStringValues(const char* subkey) {
     const LSTATUS rc =
         RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
     if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc == ERROR_MORE_DATA) continue;  // longer than any name or folder we accept
     if (rc != ERROR_SUCCESS) {
-      if (rc == ERROR_MORE_DATA) continue;  // longer than any name or folder we accept
+      failure = StoreFailure(rc);
       break;
     }
     if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
     const char* text = reinterpret_cast<const char*>(data.data());
-    values.push_back(
+    values->push_back(
         {std::string(name.data(), name_size), std::string(text, strnlen(text, data_size))});
   }
   RegCloseKey(key);
-  return values;
+  return failure;
 }
 
 // "/a//b/./c/../" becomes "/a/b"; false for a relative path.
@@ -149,7 +159,17 @@ const Mapping::Share* FindShare(const Mapping& mapping, std::string_view name) {
 
 std::shared_ptr<const Mapping> LoadMapping() {
   auto mapping = std::make_shared<Mapping>();
-  for (const StoreValue& value : ReadStringValues(kSharesKey)) {
+  std::vector<StoreValue> shares, drives, folders;
+  DWORD error = ReadStringValues(kSharesKey, &shares);
+  if (error == ERROR_SUCCESS) error = ReadStringValues(kDrivesKey, &drives);
+  if (error == ERROR_SUCCESS) error = ReadStringValues(kFoldersKey, &folders);
+  if (error != ERROR_SUCCESS) {
+    // Not even the C: of a machine without a store: whatever the file says
+    // is unknown, and it may confine the drives.
+    mapping->store_error = error;
+    return mapping;
+  }
+  for (const StoreValue& value : shares) {
     std::string folder;
     if (!IsShareName(value.name) || !NormalizeHostPath(value.data, &folder)) continue;
     Mapping::Share share;
@@ -162,7 +182,7 @@ std::shared_ptr<const Mapping> LoadMapping() {
     mapping->shares.push_back(std::move(share));
   }
   bool any = false;
-  for (const StoreValue& value : ReadStringValues(kDrivesKey)) {
+  for (const StoreValue& value : drives) {
     const int index = DriveIndexOfValueName(value.name);
     if (index < 0) continue;
     Mapping::Drive& drive = mapping->drives[index];
@@ -186,7 +206,7 @@ std::shared_ptr<const Mapping> LoadMapping() {
     mapping->drives['C' - 'A'].mapped = true;
     mapping->drives['C' - 'A'].folder = "/";
   }
-  for (const StoreValue& value : ReadStringValues(kFoldersKey)) {
+  for (const StoreValue& value : folders) {
     if (EqualsIgnoringCase(value.name, "Temp")) mapping->temp_folder = value.data;
     if (EqualsIgnoringCase(value.name, "Windows")) mapping->windows_folder = value.data;
     if (EqualsIgnoringCase(value.name, "System")) mapping->system_folder = value.data;
@@ -324,6 +344,8 @@ bool HostToWindows(std::string_view host_in, std::string* out) {
 }
 
 DWORD CurrentDirectory(std::string* out) {
+  const DWORD store_error = CurrentMapping()->store_error;
+  if (store_error != ERROR_SUCCESS) return store_error;
   char buffer[PATH_MAX];
   if (sys::getcwd(buffer, sizeof(buffer)) == nullptr) {
     return sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kStat);
@@ -337,6 +359,8 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
   if (path == nullptr || *path == '\0') return ERROR_PATH_NOT_FOUND;
   const std::string_view input(path);
   if (input.size() >= winpath::kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
+  const std::shared_ptr<const Mapping> mapping = CurrentMapping();
+  if (mapping->store_error != ERROR_SUCCESS) return mapping->store_error;
 
   std::string current;
   const DWORD current_error = CurrentDirectoryFor(input, &current);
@@ -363,7 +387,6 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
     }
   }
 
-  const std::shared_ptr<const Mapping> mapping = CurrentMapping();
   if (parts.kind == winpath::RootKind::kDriveAbsolute) {
     const Mapping::Drive& drive = mapping->drives[winpath::UpperAscii(parts.drive) - 'A'];
     if (!drive.mapped) return ERROR_PATH_NOT_FOUND;
@@ -447,6 +470,8 @@ EXTERN_C {
 
   DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+    if (mapping->store_error != ERROR_SUCCESS)
+      return tessary::files::FailWith(mapping->store_error);
     const char* tmpdir = getenv("TMPDIR");
     std::string folder;
     if (!tessary::files::SpecialFolder(mapping->temp_folder, &folder) &&
@@ -459,17 +484,23 @@ EXTERN_C {
   }
 
   UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+    if (mapping->store_error != ERROR_SUCCESS)
+      return tessary::files::FailWith(mapping->store_error);
     std::string folder;
     const DWORD error = tessary::files::FolderServiceResult(
-        CurrentMapping()->windows_folder, tessary::files::kDefaultWindowsFolder, &folder);
+        mapping->windows_folder, tessary::files::kDefaultWindowsFolder, &folder);
     if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
     return CopyOut(folder, lpBuffer, uSize);
   }
 
   UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+    if (mapping->store_error != ERROR_SUCCESS)
+      return tessary::files::FailWith(mapping->store_error);
     std::string folder;
     const DWORD error = tessary::files::FolderServiceResult(
-        CurrentMapping()->system_folder, tessary::files::kDefaultSystemFolder, &folder);
+        mapping->system_folder, tessary::files::kDefaultSystemFolder, &folder);
     if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
     return CopyOut(folder, lpBuffer, uSize);
   }

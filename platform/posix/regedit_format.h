@@ -4,7 +4,8 @@
 // The tree holds value data exactly as the A functions hand it out: strings
 // are UTF-8 (our ANSI code page) with their terminating NULs, a DWORD is four
 // little-endian bytes. The parser never fails: a line it cannot understand is
-// skipped and counted, so whatever an edited file still says is honoured.
+// skipped and counted, and the caller decides from the counts whether the
+// file can be trusted (the store trusts only a complete one).
 // Exported only so the tests and the fuzzer can reach it; not part of the seam.
 #pragma once
 
@@ -73,6 +74,11 @@ struct ParseResult {
   bool blank = false;
   size_t skipped_lines = 0;  // lines that said nothing we could use
   size_t comment_lines = 0;
+
+  // A file the store may answer from: blank, or headed and with every line
+  // understood. A line we had to skip may be the very setting that was meant
+  // to switch something off, so a store that holds one answers nothing.
+  bool Complete() const { return blank || (recognised && skipped_lines == 0); }
 };
 
 // Key and value names compare as Windows compares them for ASCII letters;

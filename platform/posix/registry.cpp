@@ -8,22 +8,24 @@
 //   unchanged, except that a file changed within the last few seconds is
 //   parsed again at each read: a timestamp only moves when the clock ticks,
 //   so two quick rewrites of the same size could otherwise look alike.
-// - Readers are lenient: lines the parser cannot use are ignored and the rest
-//   is honoured, even without the REGEDIT4 header, so a switch an
-//   administrator set still takes effect beside a typo.
-// - Writers are strict: each write is a transaction under an exclusive flock
-//   on "<file>.lock" that re-reads the file, applies the change, writes
-//   "<file>.tmp.<pid>" and renames it over the file. Concurrent processes
-//   never see a torn file and never lose an update. As with the system's
-//   registry, a write reaches the disk lazily: RegFlushKey forces it (the
-//   file and its folder are synced), so a burst of writes such as a
-//   registration costs one sync, not two per value. A file that is
-//   not blank and has no REGEDIT4 header is not ours to rewrite: writers
-//   refuse with ERROR_BADDB and leave it alone. A file above 64 MiB is
-//   refused the same way by readers and writers.
-// - A rewrite keeps the data but not comments or lines that never took
-//   effect; the first rewrite that drops such lines keeps the administrator's
-//   text as "<file>.bak".
+// - The store fails closed. A file that is there but cannot be read answers
+//   every call with the error that stopped the read (ERROR_ACCESS_DENIED,
+//   ERROR_IO_DEVICE, ...); a file the parser cannot take whole (not blank and
+//   without the REGEDIT4 header, or with a line it had to skip, or above
+//   64 MiB) answers ERROR_BADDB. Neither is ever an empty store: the
+//   administrator's switches and drive mappings live here, and a typo in the
+//   line that switches deletes off must not switch them back on. Only a
+//   missing file is an empty store. Such a file is never rewritten either.
+// - Writers: each write is a transaction under an exclusive flock on
+//   "<file>.lock" that re-reads the file, applies the change, writes a new
+//   "<file>.tmp.<pid>" (created exclusively, so an existing name or link
+//   there is never written through), syncs it and renames it over the file.
+//   Concurrent processes never see a torn file and never lose an update, and
+//   after a crash the file is the old one or the new one, whole. The folder
+//   that holds the name is synced by RegFlushKey, once for a burst of writes
+//   such as a registration.
+// - A rewrite keeps the data but not comments; the first rewrite that drops
+//   them keeps the administrator's text as "<file>.bak".
 // - No access checks beyond the file's own permissions: samDesired is
 //   ignored, and a refused write reports ERROR_ACCESS_DENIED. Volatile keys
 //   are stored like the others. HKEY_CURRENT_USER is one tree for all users.
@@ -221,7 +223,9 @@ LSTATUS LoadSnapshot(Snapshot* out) {
     *out = Snapshot{EmptyStore(), 0};
     return ERROR_SUCCESS;
   }
-  auto store = std::make_shared<const Store>(std::move(regedit::Parse(text).store));
+  regedit::ParseResult parsed = regedit::Parse(text);
+  if (!parsed.Complete()) return ERROR_BADDB;
+  auto store = std::make_shared<const Store>(std::move(parsed.store));
   *out = Snapshot{store, Nanoseconds(st.st_mtim)};
   Remember(path, st, std::move(store), read_time);
   return ERROR_SUCCESS;
@@ -264,21 +268,38 @@ LSTATUS WriteAll(int fd, const std::string& text) {
   return ERROR_SUCCESS;
 }
 
-// Durability of the rename itself; the data is already safe, so failures are ignored.
-void SyncFolder(const std::string& path) {
+// Durability of the renames: the folder holds the store's name. A folder we
+// cannot open is left to the system; a file system that cannot sync a
+// folder (EINVAL) offers nothing more to do.
+LSTATUS SyncFolder(const std::string& path) {
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   Fd dir(sys::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-  if (dir.valid()) sys::fsync(dir.get());
+  if (!dir.valid() || sys::fsync(dir.get()) == 0 || errno == EINVAL) return ERROR_SUCCESS;
+  return Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
+}
+
+// A temporary file of our own. Writers of this process queue and other
+// processes hold the lock, so a file already of that name was left by a
+// writer that died, or put there by someone else: it goes, and we never
+// write through it.
+int CreateTemporary(const std::string& tmp) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  int fd = sys::open(tmp.c_str(), kFlags, 0644);
+  if (fd < 0 && errno == EEXIST && sys::unlink(tmp.c_str()) == 0) {
+    fd = sys::open(tmp.c_str(), kFlags, 0644);
+  }
+  return fd;
 }
 
 // Replaces the file with `text` so that every reader sees either the old
-// file or the new one. On failure the old file is untouched.
+// file or the new one, also after a crash: the data is on disk before the
+// name moves. On failure the old file is untouched and the temporary gone.
 LSTATUS ReplaceFile(const std::string& path, const std::string& text, const struct stat* old,
                     struct stat* written) {
   std::string tmp = path + ".tmp." + std::to_string(getpid());
-  Fd fd(sys::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!fd.valid()) return Win32ErrorFromErrno(errno, ErrnoOp::kCreateAlways);
+  Fd fd(CreateTemporary(tmp));
+  if (!fd.valid()) return Win32ErrorFromErrno(errno, ErrnoOp::kCreateNew);
   LSTATUS rc = ERROR_SUCCESS;
   // A new store gets the umask's say; a rewrite keeps the permissions the
   // administrator gave the file.
@@ -286,6 +307,9 @@ LSTATUS ReplaceFile(const std::string& path, const std::string& text, const stru
     rc = Win32ErrorFromErrno(errno, ErrnoOp::kSetAttributes);
   }
   if (rc == ERROR_SUCCESS) rc = WriteAll(fd.get(), text);
+  if (rc == ERROR_SUCCESS && sys::fsync(fd.get()) != 0) {
+    rc = Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
+  }
   if (rc == ERROR_SUCCESS && sys::rename(tmp.c_str(), path.c_str()) != 0) {
     rc = Win32ErrorFromErrno(errno, ErrnoOp::kRename);
   }
@@ -297,16 +321,16 @@ LSTATUS ReplaceFile(const std::string& path, const std::string& text, const stru
   return ERROR_SUCCESS;
 }
 
-// Makes every write so far durable: the store file, then the folder that
-// holds its name.
+// Makes every write so far durable. Our rewrites synced their data already;
+// the file is synced again for text an administrator saved by hand, then the
+// folder, so that the last rename survives a crash.
 LSTATUS FlushStore() {
   std::string path = StorePath();
-  Fd fd(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  Fd fd(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0));
   if (!fd.valid())
     return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno, ErrnoOp::kOpenExisting);
   if (sys::fsync(fd.get()) != 0) return Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
-  SyncFolder(path);
-  return ERROR_SUCCESS;
+  return SyncFolder(path);
 }
 
 LSTATUS LockStore(const std::string& path, Fd* lock) {
@@ -346,13 +370,13 @@ LSTATUS Transact(Mutate&& mutate) {
   regedit::ParseResult parsed;
   if (exists) {
     parsed = regedit::Parse(text);
-    if (!parsed.recognised && !parsed.blank) return ERROR_BADDB;
+    if (!parsed.Complete()) return ERROR_BADDB;
   }
   bool changed = false;
   rc = mutate(parsed.store, &changed);
   if (rc != ERROR_SUCCESS || !changed) return rc;
 
-  if (exists && (parsed.skipped_lines > 0 || parsed.comment_lines > 0)) {
+  if (exists && parsed.comment_lines > 0) {
     std::string backup = path + ".bak";
     sys::unlink(backup.c_str());
     sys::link(path.c_str(), backup.c_str());  // best effort: the data itself is kept regardless

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "frame/class_table.h"
+#include "frame/errors.h"
 #include "frame/module.h"
 #include "platform/modules.h"
+#include "platform/posix/syscalls.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "tessary_stubs.h"
@@ -208,6 +210,27 @@ TEST_F(LoadedModule, UnregistrationRemovesTheClassKeysButNotTheClsidParent) {
   EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Quennel.Tessary", &clsid));
   // Unregistering what is not registered is not an error.
   EXPECT_EQ(S_OK, unreg_());
+}
+
+// A registration that may not survive a restart has failed: the sync at its
+// end decides the result.
+TEST_F(LoadedModule, AFailedFlushFailsRegistrationAndUnregistration) {
+  sys::StartCounting();
+  ASSERT_EQ(S_OK, reg_());
+  const int reg_syncs = sys::CallsCounted(sys::Call::fsync);
+  sys::StartCounting();
+  ASSERT_EQ(S_OK, unreg_());
+  const int unreg_syncs = sys::CallsCounted(sys::Call::fsync);
+  testing::ScopedStore fresh;  // the same writes again, the last sync failing
+  sys::InjectFault(sys::Call::fsync, reg_syncs, ENOSPC);
+  EXPECT_EQ(HResultFromWin32(ERROR_DISK_FULL), reg_());
+  EXPECT_EQ(1, sys::FaultsFired());
+  sys::ClearFaults();
+  EXPECT_EQ("File Class", ReadString("Tessary.File"));  // written, only not known durable
+  sys::InjectFault(sys::Call::fsync, unreg_syncs, ENOSPC);
+  EXPECT_EQ(HResultFromWin32(ERROR_DISK_FULL), unreg_());
+  EXPECT_EQ(1, sys::FaultsFired());
+  sys::ClearFaults();
 }
 
 }  // namespace

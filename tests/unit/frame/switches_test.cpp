@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/switches.h"
+#include "platform/posix/syscalls.h"
 #include "test_support.h"
 
 namespace tessary {
@@ -58,10 +59,31 @@ TEST(FeatureSwitches, TheUnusedSwitchesAreReadButDefaultToAllowed) {
   EXPECT_EQ(0u, s.disable_logon_user);
 }
 
-TEST(FeatureSwitches, AMalformedStoreFallsBackToTheDefaults) {
-  FeatureSwitches s = Read("\x01\x02 not a store at all\n[[[\n\"=\n");
-  EXPECT_EQ(0u, s.disable_register_dll);
-  EXPECT_EQ(0u, s.disable_delete);
+void ExpectAllDisabled(const FeatureSwitches& s) {
+  EXPECT_EQ(1u, s.disable_acl);
+  EXPECT_EQ(1u, s.disable_logon_user);
+  EXPECT_EQ(1u, s.disable_register_dll);
+  EXPECT_EQ(1u, s.disable_delete);
+}
+
+// What cannot be read may be the line that switches deletes off: every switch
+// goes on, however far the read got.
+TEST(FeatureSwitches, AStoreThatCannotBeReadOrParsedDisablesEverything) {
+  ExpectAllDisabled(Read("\x01\x02 not a store at all\n[[[\n\"=\n"));
+  ExpectAllDisabled(Read(std::string(kHeader) + "\"DisableRegisterDLL\"=dword:00000000\n"
+                                                "\"DisableDelete\"=dword:000000001\n"));
+  const std::string zeros =
+      std::string(kHeader) + "\"DisableRegisterDLL\"=dword:00000000\n\"DisableDelete\"=dword:0\n";
+  // The store refuses the open of the key, or fails between the values.
+  for (int nth : {1, 3}) {
+    testing::ScopedStore store(zeros);
+    sys::InjectFault(sys::Call::open, nth, EIO);
+    FeatureSwitches s;
+    ReadFeatureSwitches(&s);
+    EXPECT_EQ(1, sys::FaultsFired()) << nth;
+    sys::ClearFaults();
+    ExpectAllDisabled(s);
+  }
 }
 
 TEST(FeatureSwitches, TheRefusalCarriesTheAdministratorText) {

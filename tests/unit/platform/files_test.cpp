@@ -427,6 +427,8 @@ TEST_F(FileHandles, TempFileNames) {
 
 TEST_F(FileHandles, TempFileNamesAreExclusive) {
   // A collision (another process took the name first) moves on to the next number.
+  // The drive mapping is read first, so that the fault meets the file, not the store.
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("T:\\"));
   sys::InjectFault(sys::Call::open, 1, EEXIST);
   char name[MAX_PATH];
   ASSERT_NE(0u, GetTempFileNameA("T:\\", "col", 0, name));

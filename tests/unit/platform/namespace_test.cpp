@@ -252,6 +252,44 @@ TEST(NamespaceDefaults, WithoutConfigurationCIsTheHostRoot) {
   files::ReloadNamespace();
 }
 
+// A store that is there but unusable maps nothing, not even the C: of a
+// machine without one: each path names the store's failure instead.
+TEST(NamespaceDefaults, AStoreThatCannotBeUsedMapsNoDrive) {
+  TempDir dir;
+  const std::string drives = StoreText({{"C:", dir.path()}});
+  const struct {
+    std::string text;
+    int open_errno;
+    DWORD expected;
+  } cases[] = {
+      {"[HKEY_LOCAL_MACHINE\\SOFTWARE]\n", 0, ERROR_BADDB},  // no header
+      {drives + "\"Typo\"=dword:zz\n", 0, ERROR_BADDB},
+      {drives, EACCES, ERROR_CANTREAD},
+      {drives, EIO, ERROR_CANTREAD},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ScopedStore store(c.text);
+    files::ReloadNamespace();
+    // The shares are read first: a fault on that read must not leave the drives readable.
+    if (c.open_errno != 0) sys::InjectFault(sys::Call::open, 1, c.open_errno);
+    HostPath path;
+    EXPECT_EQ(c.expected, files::ResolvePath("C:\\etc\\hostname", PathUse::kName, &path));
+    sys::ClearFaults();
+    EXPECT_EQ("", path.host);
+    EXPECT_EQ(c.expected, files::ResolvePath("\\\\srv\\data\\x", PathUse::kName, &path));
+    char buffer[MAX_PATH];
+    SetLastError(0);
+    EXPECT_EQ(0u, GetTempPathA(sizeof(buffer), buffer));
+    EXPECT_EQ(c.expected, GetLastError());
+    EXPECT_EQ(0u, GetWindowsDirectoryA(buffer, sizeof(buffer)));
+    EXPECT_EQ(0u, GetCurrentDirectoryA(sizeof(buffer), buffer));
+    EXPECT_EQ(c.expected, GetLastError());
+    EXPECT_FALSE(files::HostToWindows("/etc", &path.full));
+  }
+  files::ReloadNamespace();
+}
+
 TEST(NamespaceDefaults, FoldersMayBeWindowsPaths) {
   TempDir dir;
   ScopedStore store(StoreText({{"W:", dir.path()}}, {},

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -506,32 +507,63 @@ TEST_F(RegistryTest, SettledFileIsParsedOnceAndThenServedFromTheCache) {
 // ---------------------------------------------------------------------------
 // Files that are not ours to rewrite
 
-TEST_F(RegistryTest, ForeignFileIsReadLenientlyButNeverOverwritten) {
-  const std::string foreign =
-      "# not a registry file\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n";
-  store_.Write(foreign);
-  HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
-  EXPECT_EQ(1u, QueryDword(key, "v"));
-  EXPECT_EQ(ERROR_BADDB, SetDword(key, "v", 2));
-  HKEY created = nullptr;
-  EXPECT_EQ(ERROR_BADDB, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "New", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                         nullptr, &created, nullptr));
-  EXPECT_EQ(ERROR_BADDB, RegDeleteTreeA(HKEY_LOCAL_MACHINE, "K"));
-  EXPECT_EQ(foreign, store_.Read());
+// Every call that needs the store's content fails with `expected`; nothing
+// behaves as an empty store, and nothing is written.
+void ExpectStoreRefused(LSTATUS expected, HKEY key, const ScopedStore& store) {
+  const std::string before = store.Read();
+  HKEY opened = nullptr;
+  EXPECT_EQ(expected, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &opened));
+  EXPECT_EQ(expected, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Missing", 0, KEY_READ, &opened));
+  EXPECT_EQ(nullptr, opened);
+  DWORD size = 0;
+  EXPECT_EQ(expected, RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(expected, RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &size));
+  char name[16];
+  DWORD cch = sizeof name;
+  EXPECT_EQ(expected,
+            RegEnumKeyExA(HKEY_LOCAL_MACHINE, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+  cch = sizeof name;
+  EXPECT_EQ(expected, RegEnumValueA(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(expected, SetDword(key, "v", 2));
+  EXPECT_EQ(expected, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &opened, nullptr));
+  EXPECT_EQ(expected, RegDeleteTreeA(HKEY_LOCAL_MACHINE, "K"));
+  EXPECT_EQ(before, store.Read());
+}
 
+TEST_F(RegistryTest, AFileThatIsNotAWholeStoreAnswersNothingAndIsNeverOverwritten) {
+  const std::string good = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n";
+  store_.Write(good);
+  HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk.push_back(static_cast<char>((i * 7919) % 256));
+  const std::string damaged[] = {
+      "# not a registry file\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n",
+      // One line the parser cannot take may be the one that mattered.
+      good + "\"DisableDelete\"=dword:000000001\n",
+      good + "[HKEY_NO_SUCH_ROOT\\K]\n",
+      junk,
+  };
+  for (const std::string& text : damaged) {
+    SCOPED_TRACE(text.substr(0, 60));
+    store_.Write(text);
+    ExpectStoreRefused(ERROR_BADDB, key, store_);
+  }
   store_.Write("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n");
   EXPECT_EQ(ERROR_SUCCESS, SetDword(key, "v", 2));
   EXPECT_EQ(0u, store_.Read().find("REGEDIT4\n"));
 }
 
-TEST_F(RegistryTest, BinaryJunkNeitherCrashesNorGetsOverwritten) {
-  std::string junk;
-  for (int i = 0; i < 5000; ++i) junk.push_back(static_cast<char>((i * 7919) % 256));
-  store_.Write(junk);
-  HKEY key = nullptr;
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &key));
-  EXPECT_EQ(ERROR_BADDB, SetDword(HKEY_LOCAL_MACHINE, "v", 1));
-  EXPECT_EQ(junk, store_.Read());
+TEST_F(RegistryTest, AFileThatCannotBeReadAnswersItsError) {
+  store_.Write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n");
+  HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+  sys::InjectFault(sys::Call::open, 1, EACCES, true);
+  ExpectStoreRefused(ERROR_ACCESS_DENIED, key, store_);
+  sys::ClearFaults();
+  sys::InjectFault(sys::Call::read, 1, EIO, true);
+  ExpectStoreRefused(ERROR_IO_DEVICE, key, store_);
+  sys::ClearFaults();
+  EXPECT_EQ(1u, QueryDword(key, "v"));
 }
 
 TEST_F(RegistryTest, EmptyFileIsAFreshStore) {
@@ -542,14 +574,13 @@ TEST_F(RegistryTest, EmptyFileIsAFreshStore) {
 
 TEST_F(RegistryTest, RewriteKeepsTheAdministratorsTextAsBackup) {
   const std::string original =
-      "REGEDIT4\n\n; why delete is off\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n"
-      "\"typo\"=dword:zz\n";
+      "REGEDIT4\n\n; why delete is off\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:00000001\n";
   store_.Write(original);
   ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, "w", 1));
   std::ifstream in(store_.file() + ".bak");
   std::string backup((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(original, backup);
-  EXPECT_EQ(std::string::npos, store_.Read().find("typo"));
+  EXPECT_EQ(std::string::npos, store_.Read().find("why"));
   EXPECT_NE(std::string::npos, store_.Read().find("\"v\"=dword:00000001"));
 }
 
@@ -631,22 +662,40 @@ TEST_F(RegistryTest, EveryFailingCallOfAWriteLeavesTheFileWhole) {
   }
 }
 
-TEST_F(RegistryTest, FailedRenameReportsTheErrorAndKeepsTheOldFile) {
+TEST_F(RegistryTest, AFailedRewriteReportsTheErrorAndKeepsTheOldFile) {
   ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, "v", 1));
   std::string before = store_.Read();
-  sys::InjectFault(sys::Call::rename, 1, EACCES);
-  EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(HKEY_LOCAL_MACHINE, "v", 2));
-  sys::InjectFault(sys::Call::write, 1, ENOSPC);
-  EXPECT_EQ(ERROR_DISK_FULL, SetDword(HKEY_LOCAL_MACHINE, "v", 2));
-  sys::ClearFaults();
-  EXPECT_EQ(before, store_.Read());
+  // The new file's data must be on disk before its name replaces the old
+  // file, or a crash could leave an empty store: a failing sync stops the rename.
+  const struct {
+    sys::Call call;
+    int err;
+    LSTATUS expected;
+  } faults[] = {{sys::Call::rename, EACCES, ERROR_ACCESS_DENIED},
+                {sys::Call::write, ENOSPC, ERROR_DISK_FULL},
+                {sys::Call::fsync, EIO, ERROR_IO_DEVICE},
+                {sys::Call::fsync, ENOSPC, ERROR_DISK_FULL}};
+  for (const auto& f : faults) {
+    sys::InjectFault(f.call, 1, f.err);
+    EXPECT_EQ(f.expected, SetDword(HKEY_LOCAL_MACHINE, "v", 2));
+    EXPECT_EQ(1, sys::FaultsFired());
+    sys::ClearFaults();
+    EXPECT_EQ(before, store_.Read());
+    EXPECT_EQ((std::vector<std::string>{"registry.reg", "registry.reg.lock"}), [&] {
+      auto names = FolderEntries(store_.dir().path());
+      std::sort(names.begin(), names.end());
+      return names;
+    }());
+  }
   EXPECT_EQ(1u, QueryDword(HKEY_LOCAL_MACHINE, "v"));
 
-  // Writes reach the disk lazily; the flush is where a failing sync shows.
+  // The flush makes the last rename durable: the folder is synced too.
   EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_LOCAL_MACHINE));
-  sys::InjectFault(sys::Call::fsync, 1, ENOSPC);
-  EXPECT_EQ(ERROR_DISK_FULL, RegFlushKey(HKEY_LOCAL_MACHINE));
-  sys::ClearFaults();
+  for (int nth : {1, 2}) {
+    sys::InjectFault(sys::Call::fsync, nth, ENOSPC);
+    EXPECT_EQ(ERROR_DISK_FULL, RegFlushKey(HKEY_LOCAL_MACHINE)) << nth;
+    sys::ClearFaults();
+  }
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegFlushKey(reinterpret_cast<HKEY>(0x1234)));
 
   // The folder of a new store cannot be made.
@@ -661,6 +710,32 @@ TEST_F(RegistryTest, FailedRenameReportsTheErrorAndKeepsTheOldFile) {
   EXPECT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, "v", 2));
   EXPECT_EQ(0, stat(file.c_str(), &st));
   setenv("TESSARY_REGISTRY", store_.file().c_str(), 1);
+}
+
+// A name already at the temporary's place, left by a dead writer or put
+// there by someone else, is replaced, never written through.
+TEST_F(RegistryTest, ARewriteNeverWritesThroughAnExistingTemporaryName) {
+  ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, "v", 1));
+  const std::string tmp = store_.file() + ".tmp." + std::to_string(getpid());
+  TempDir elsewhere;
+  const std::string victim = elsewhere / "victim";
+  testing::WriteWholeFile(victim, "keep me");
+  for (bool hard : {true, false}) {
+    ASSERT_EQ(0, hard ? link(victim.c_str(), tmp.c_str()) : symlink(victim.c_str(), tmp.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, "v", hard ? 2 : 3));
+    EXPECT_EQ("keep me", testing::ReadWholeFile(victim));
+    EXPECT_EQ(hard ? 2u : 3u, QueryDword(HKEY_LOCAL_MACHINE, "v"));
+    struct stat st;
+    EXPECT_NE(0, lstat(tmp.c_str(), &st));
+  }
+  // One that cannot be removed fails the write.
+  ASSERT_EQ(0, symlink(victim.c_str(), tmp.c_str()));
+  sys::InjectFault(sys::Call::unlink, 1, EACCES);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(HKEY_LOCAL_MACHINE, "v", 4));
+  sys::ClearFaults();
+  EXPECT_EQ("keep me", testing::ReadWholeFile(victim));
+  EXPECT_EQ(3u, QueryDword(HKEY_LOCAL_MACHINE, "v"));
+  unlink(tmp.c_str());
 }
 
 // ---------------------------------------------------------------------------
