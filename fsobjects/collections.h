@@ -2,6 +2,11 @@
 // once when a script asks for them. Both keep their members in an inner
 // Dictionary keyed by name, so order, positions, look-ups and enumeration
 // are the dictionary's.
+//
+// A collection may be shared by several threads. Its only state of its own
+// is the inner dictionary's pointer, fixed at construction, and the
+// dictionary serialises its own members; so Item, Count and _NewEnum take
+// no lock here, and each call costs one lock, the dictionary's.
 #pragma once
 
 #include "dictionary/dictionary.h"
