@@ -45,13 +45,9 @@ HRESULT CopyArgument(VARIANT* out, const VARIANT* in, const char** failure) {
 
 BSTR CopyKey(KeyText key) { return SysAllocStringLen(key.text, static_cast<UINT>(key.length)); }
 
-bool IsTakenOver(const VARIANT* item) {
-  return item->vt == (VT_BYREF | VT_DISPATCH) || item->vt == (VT_BYREF | VT_UNKNOWN);
-}
-
 // The items of a dictionary as they were when an enumerator was made; shared
 // by that enumerator and its clones, possibly on several threads, and only
-// read once filled.
+// read once filled (under the dictionary's lock, before it is shared).
 class ItemSnapshot {
  public:
   static ItemSnapshot* Create(size_t count) {
@@ -96,10 +92,12 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
  public:
   ItemEnumerator(ItemSnapshot* snapshot, size_t position)
       : snapshot_(snapshot), position_(position) {
+    InitializeCriticalSection(&lock_);
     if (snapshot_) snapshot_->AddRef();
   }
   ~ItemEnumerator() override {
     if (snapshot_) snapshot_->Release();
+    DeleteCriticalSection(&lock_);
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -117,6 +115,8 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
   HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgelt, ULONG* fetched) override {
     if (!rgelt || (celt != 1 && !fetched)) return E_POINTER;
     if (!snapshot_) return E_FAIL;
+    // Callers sharing one enumerator each get items of their own.
+    tessary::Guard hold(&lock_);
     const size_t left = snapshot_->count() - position_;
     const size_t n = celt < left ? celt : left;
     for (size_t i = 0; i < n; ++i) {
@@ -136,6 +136,7 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
     if (!snapshot_) return E_FAIL;
+    tessary::Guard hold(&lock_);
     const size_t left = snapshot_->count() - position_;
     if (celt >= left) {
       position_ = snapshot_->count();
@@ -145,13 +146,19 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
+    tessary::Guard hold(&lock_);
     position_ = 0;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** ppenum) override {
     if (!ppenum) return E_POINTER;
     *ppenum = nullptr;
-    ItemEnumerator* copy = new (std::nothrow) ItemEnumerator(snapshot_, position_);
+    size_t position = 0;
+    {
+      tessary::Guard hold(&lock_);
+      position = position_;
+    }
+    ItemEnumerator* copy = new (std::nothrow) ItemEnumerator(snapshot_, position);
     if (!copy) return E_OUTOFMEMORY;
     copy->AddRef();
     *ppenum = copy;
@@ -159,7 +166,8 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
   }
 
  private:
-  ItemSnapshot* snapshot_;
+  ItemSnapshot* const snapshot_;
+  CRITICAL_SECTION lock_;
   size_t position_;
 };
 
@@ -267,6 +275,7 @@ HRESULT Dictionary::get_Item(VARIANT* key, VARIANT* item) {
   const char* failure = nullptr;
   HRESULT hr = k.Resolve(key, true, &failure);
   if (FAILED(hr)) return Report(hr, failure);
+  auto hold = Lock();
   DictionaryEntry* entry = nullptr;
   hr = Locate(k, &entry, nullptr);
   if (FAILED(hr)) return hr;
@@ -295,39 +304,41 @@ HRESULT Dictionary::SetItem(VARIANT* key, VARIANT* item, bool object_only) {
     return ReportError(kObjectRequired, 0);
   }
 
-  DictionaryEntry* entry = nullptr;
-  if (k.kind() == KeyArgument::kPosition) {
-    hr = Locate(k, &entry, nullptr);
-    if (FAILED(hr)) {
-      VariantClear(&value);
-      return hr;
+  // What leaves the dictionary (the replaced item, or the new one when it
+  // is not stored) is freed once the lock is gone: freeing may release an
+  // object whose teardown calls back into this dictionary. A replaced item
+  // keeps the key as it was first spelt.
+  VARIANT discard = value;
+  {
+    auto hold = Lock();
+    DictionaryEntry* entry = nullptr;
+    if (k.kind() == KeyArgument::kPosition) {
+      hr = Locate(k, &entry, nullptr);
+    } else {
+      entry = store_.Find(k.name());
     }
-  } else {
-    entry = store_.Find(k.name());
-  }
-  if (!entry) {
-    BSTR stored = store_.size() < kMaxEntries ? CopyKey(k.name()) : nullptr;
-    bool inserted = false;
-    hr = stored ? store_.Insert(stored, &entry, &inserted) : E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-      SysFreeString(stored);
-      VariantClear(&value);
-      return hr;
+    if (entry) {
+      discard = entry->item;
+      entry->item = value;
+    } else if (SUCCEEDED(hr)) {
+      BSTR stored = store_.size() < kMaxEntries ? CopyKey(k.name()) : nullptr;
+      bool inserted = false;
+      hr = stored ? store_.Insert(stored, &entry, &inserted) : E_OUTOFMEMORY;
+      if (FAILED(hr)) {
+        SysFreeString(stored);
+      } else {
+        entry->item = value;
+        VariantInit(&discard);
+      }
     }
-    entry->item = value;
-    return S_OK;
   }
-  // A replaced item keeps the key as it was first spelt. The old item is
-  // freed only once the entry holds the new one: freeing may release an
-  // object whose teardown calls back into this dictionary.
-  VARIANT old = entry->item;
-  entry->item = value;
-  VariantClear(&old);
-  return S_OK;
+  VariantClear(&discard);
+  return hr;
 }
 
 HRESULT Dictionary::get_Count(LONG* count) {
   if (!count) return E_POINTER;
+  auto hold = Lock();
   *count = static_cast<LONG>(store_.size());
   return S_OK;
 }
@@ -335,13 +346,17 @@ HRESULT Dictionary::get_Count(LONG* count) {
 HRESULT Dictionary::get__NewEnum(IUnknown** enumerator) {
   if (!enumerator) return E_POINTER;
   *enumerator = nullptr;
-  ItemSnapshot* snapshot = ItemSnapshot::Create(store_.size());
-  if (!snapshot) return E_OUTOFMEMORY;
+  ItemSnapshot* snapshot = nullptr;
   HRESULT hr = S_OK;
-  store_.ForEach([&](const DictionaryEntry& e) {
-    hr = snapshot->Append(e.item);
-    return SUCCEEDED(hr);
-  });
+  {
+    auto hold = Lock();
+    snapshot = ItemSnapshot::Create(store_.size());
+    if (!snapshot) return E_OUTOFMEMORY;
+    store_.ForEach([&](const DictionaryEntry& e) {
+      hr = snapshot->Append(e.item);
+      return SUCCEEDED(hr);
+    });
+  }
   ItemEnumerator* items = nullptr;
   if (SUCCEEDED(hr)) {
     items = new (std::nothrow) ItemEnumerator(snapshot, 0);
@@ -354,40 +369,36 @@ HRESULT Dictionary::get__NewEnum(IUnknown** enumerator) {
   return S_OK;
 }
 
+// The item is copied, whatever its type: an object passed by reference
+// stays the caller's reference, as any [in] argument does. Code that hands
+// a reference over (the collections) releases it itself.
 HRESULT Dictionary::Add(VARIANT* key, VARIANT* item) {
-  HRESULT hr = AddEntry(key, item);
-  // The collections hand their children over this way and never release
-  // them themselves, so the reference is given up whatever became of the
-  // entry. Other items stay the caller's: an [in] variant is cleared by
-  // whoever owns it, and clearing it here as well would free it twice.
-  if (item && IsTakenOver(item) && item->ppunkVal && *item->ppunkVal) (*item->ppunkVal)->Release();
-  return hr;
-}
-
-HRESULT Dictionary::AddEntry(VARIANT* key, VARIANT* item) {
   if (!item) return E_POINTER;
   KeyArgument k;
   const char* failure = nullptr;
   HRESULT hr = k.Resolve(key, false, &failure);
   if (FAILED(hr)) return Report(hr, failure);
   if (k.kind() != KeyArgument::kName) return ReportError(kTypeNotSupported, 0);
-  if (store_.size() >= kMaxEntries) return E_OUTOFMEMORY;
 
   VARIANT value;
   hr = CopyArgument(&value, item, &failure);
   if (FAILED(hr)) return Report(hr, failure);
   BSTR stored = CopyKey(k.name());
-  DictionaryEntry* entry = nullptr;
   bool inserted = false;
-  hr = stored ? store_.Insert(stored, &entry, &inserted) : E_OUTOFMEMORY;
-  if (FAILED(hr) || !inserted) {
+  if (!stored) {
+    hr = E_OUTOFMEMORY;
+  } else {
+    auto hold = Lock();
+    DictionaryEntry* entry = nullptr;
+    hr = store_.size() < kMaxEntries ? store_.Insert(stored, &entry, &inserted) : E_OUTOFMEMORY;
+    if (inserted) entry->item = value;
+  }
+  if (!inserted) {
     // A key already present keeps its item.
     SysFreeString(stored);
     VariantClear(&value);
-    return hr;
   }
-  entry->item = value;
-  return S_OK;
+  return hr;
 }
 
 HRESULT Dictionary::Exists(VARIANT* key, VARIANT_BOOL* exists) {
@@ -399,12 +410,16 @@ HRESULT Dictionary::Exists(VARIANT* key, VARIANT_BOOL* exists) {
   if (FAILED(hr)) return Report(hr, failure);
   bool found = false;
   switch (k.kind()) {
-    case KeyArgument::kPosition:
+    case KeyArgument::kPosition: {
+      auto hold = Lock();
       found = k.position() >= 1 && static_cast<size_t>(k.position()) <= store_.size();
       break;
-    case KeyArgument::kName:
+    }
+    case KeyArgument::kName: {
+      auto hold = Lock();
       found = store_.Find(k.name()) != nullptr;
       break;
+    }
     case KeyArgument::kOther:
       return ReportError(kTypeNotSupported, 0);
   }
@@ -443,13 +458,17 @@ HRESULT EntryArray(const tessary::OrderedStore& store, VARIANT* out, Fill fill) 
 
 }  // namespace
 
+// The arrays only copy: an item's copy adds a reference and releases none,
+// so they are made under the lock.
 HRESULT Dictionary::Items(VARIANT* items) {
+  auto hold = Lock();
   return EntryArray(store_, items, [](const DictionaryEntry& e, VARIANT* element) {
     return Copy(element, &e.item);
   });
 }
 
 HRESULT Dictionary::Keys(VARIANT* keys) {
+  auto hold = Lock();
   return EntryArray(store_, keys, [](const DictionaryEntry& e, VARIANT* element) {
     element->bstrVal = CopyKey(TextOf(e.key));
     if (!element->bstrVal) return E_OUTOFMEMORY;
@@ -469,6 +488,7 @@ HRESULT Dictionary::put_Key(VARIANT* key, VARIANT* new_key) {
   hr = name.Resolve(new_key, false, &failure);
   if (FAILED(hr)) return Report(hr, failure);
   if (name.kind() != KeyArgument::kName) return ReportError(kTypeNotSupported, 0);
+  auto hold = Lock();
   DictionaryEntry* entry = nullptr;
   size_t at = 0;
   hr = Locate(k, &entry, &at);
@@ -506,22 +526,30 @@ HRESULT Dictionary::Remove(VARIANT* key) {
   const char* failure = nullptr;
   HRESULT hr = k.Resolve(key, true, &failure);
   if (FAILED(hr)) return Report(hr, failure);
-  DictionaryEntry* entry = nullptr;
-  size_t at = 0;
-  hr = Locate(k, &entry, &at);
-  if (FAILED(hr)) return hr;
   DictionaryEntry taken;
-  store_.TakeAt(at, &taken);
+  {
+    auto hold = Lock();
+    DictionaryEntry* entry = nullptr;
+    size_t at = 0;
+    hr = Locate(k, &entry, &at);
+    if (FAILED(hr)) return hr;
+    store_.TakeAt(at, &taken);
+  }
+  // Freed outside the lock, for the same reason as in SetItem.
   SysFreeString(taken.key);
   VariantClear(&taken.item);
   return S_OK;
 }
 
 HRESULT Dictionary::RemoveAll() {
-  // The entries leave the dictionary before their items are freed, for the
-  // same reason as in SetItem.
-  tessary::OrderedStore removed(store_.folds());
-  store_.Swap(removed);
+  // The entries leave the dictionary under the lock; their items are freed
+  // after it, for the same reason as in SetItem.
+  tessary::OrderedStore removed;
+  {
+    auto hold = Lock();
+    removed.set_folds(store_.folds());
+    store_.Swap(removed);
+  }
   return S_OK;
 }
 
@@ -531,6 +559,7 @@ HRESULT Dictionary::RemoveAll() {
 HRESULT Dictionary::put_CompareMode(CompareMethod mode) {
   if (mode != BinaryCompare && mode != TextCompare && mode != DatabaseCompare)
     return ReportError(kBadCompareMode, 0);
+  auto hold = Lock();
   if (mode == compare_mode_) return S_OK;
   if (store_.size() != 0) return ReportError(kCompareModeLocked, 0);
   compare_mode_ = mode;
@@ -540,6 +569,7 @@ HRESULT Dictionary::put_CompareMode(CompareMethod mode) {
 
 HRESULT Dictionary::get_CompareMode(CompareMethod* mode) {
   if (!mode) return E_POINTER;
+  auto hold = Lock();
   *mode = compare_mode_;
   return S_OK;
 }
@@ -552,8 +582,13 @@ HRESULT Dictionary::get_HashVal(VARIANT* key, VARIANT* hash) {
   HRESULT hr = k.Resolve(key, false, &failure);
   if (FAILED(hr)) return Report(hr, failure);
   if (k.kind() != KeyArgument::kName) return ReportError(kTypeNotSupported, 0);
+  bool folds = true;
+  {
+    auto hold = Lock();
+    folds = store_.folds();
+  }
   hash->vt = VT_I4;
-  hash->lVal = tessary::HashKey(k.name(), store_.folds());
+  hash->lVal = tessary::HashKey(k.name(), folds);
   return S_OK;
 }
 

@@ -21,14 +21,17 @@
 // same on every platform and in every run.
 //
 // What callers inside the module rely on:
-// - Add with an item of type VT_DISPATCH | VT_BYREF (or VT_UNKNOWN | VT_BYREF)
-//   takes over the reference the pointed-at pointer holds, on success and on
-//   failure alike: the caller must not release it afterwards, and the
-//   pointer it still holds is valid only while the dictionary keeps the
-//   object. Every other item is copied and stays the caller's.
+// - Add and Item store a copy of the item, one level of by-reference
+//   indirection resolved; the argument stays the caller's, so an object
+//   passed as VT_DISPATCH | VT_BYREF keeps the reference its caller holds.
 // - Add under a key that is already present keeps the existing item.
 // - _NewEnum yields the items (not the keys) in key order, from a snapshot
 //   taken when it is called; later changes do not reach it.
+//
+// One dictionary may be called from several threads at once: every member
+// runs under the object's lock (its enumerators under their own), and
+// items that leave the dictionary are freed after the lock is let go, so an
+// item's teardown may call back into the dictionary.
 #pragma once
 
 #include "dictionary/ordered_store.h"
@@ -58,7 +61,6 @@ class Dictionary : public tessary::Object<Dictionary, IDictionary> {
  private:
   class KeyArgument;
 
-  HRESULT AddEntry(VARIANT* key, VARIANT* item);
   // Stores a copy of `item` under `key`: a new entry for a key not present,
   // a replaced item for a present key or a position.
   HRESULT SetItem(VARIANT* key, VARIANT* item, bool object_only);

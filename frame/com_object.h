@@ -51,6 +51,19 @@ struct Iid<IEnumVARIANT> {
   static const IID& Get() { return IID_IEnumVARIANT; }
 };
 
+// Holds a critical section for the rest of a scope. The sections are
+// recursive, so a member may call another member of the same object.
+class Guard {
+ public:
+  explicit Guard(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+  ~Guard() { LeaveCriticalSection(section_); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CRITICAL_SECTION* section_;
+};
+
 // Reference counting and the module lock for every object. An object counts
 // in the module lock count from construction to destruction, so the module
 // is not unloaded under it.
@@ -202,8 +215,15 @@ class Object : public gen::NotImplemented<Dispatch>,
     return tessary::ReportWin32Error(Derived::kErrorClass, code, prefix);
   }
 
-  // Owned from construction; no member takes it, so calls on one object
-  // are not serialised.
+  // Serialises the members that read or change the object's state, since
+  // objects registered "Both" may be called on several threads at once:
+  //   auto hold = Lock();
+  // What may run another object's teardown (a Release, a VariantClear of an
+  // object) is done after the guard is gone: that teardown may take other
+  // objects' locks, and holding this one meanwhile can deadlock against a
+  // thread that holds those and calls in here.
+  [[nodiscard]] Guard Lock() { return Guard(&lock_); }
+
   CRITICAL_SECTION lock_;
 };
 

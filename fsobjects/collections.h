@@ -2,6 +2,11 @@
 // once when a script asks for them. Both keep their members in an inner
 // Dictionary keyed by name, so order, positions, look-ups and enumeration
 // are the dictionary's.
+//
+// A collection may be shared by several threads. Its only state of its own
+// is the inner dictionary's pointer, fixed at construction, and the
+// dictionary serialises its own members; so Item, Count and _NewEnum take
+// no lock here, and each call costs one lock, the dictionary's.
 #pragma once
 
 #include "dictionary/dictionary.h"
@@ -18,10 +23,14 @@ class Collection : public Object<Derived, Dispatch, AddInterface> {
 
   HRESULT FinalConstruct() { return CreateObject(&entries_); }
 
-  // The add interface: the lister's item, a VT_DISPATCH | VT_BYREF, is
-  // taken over by the dictionary.
+  // The add interface: the lister hands its child over as a
+  // VT_DISPATCH | VT_BYREF. The dictionary stores its own reference, so the
+  // lister's is given up here, whatever became of the entry.
   HRESULT STDMETHODCALLTYPE AddEntry(VARIANT* key, VARIANT* item) override {
-    return entries_->Add(key, item);
+    HRESULT hr = entries_->Add(key, item);
+    if (item && item->vt == (VT_DISPATCH | VT_BYREF) && item->ppdispVal && *item->ppdispVal)
+      (*item->ppdispVal)->Release();
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE get_Item(VARIANT key, Child** child) override {

@@ -132,7 +132,12 @@ HRESULT BinaryStream::CheckMode(LONG mode) {
   return ReportError("Unknown Mode.", 0);
 }
 
+HRESULT BinaryStream::CheckOpen() {
+  return handle_ ? S_OK : ReportWin32Error(ERROR_INVALID_HANDLE);
+}
+
 HRESULT BinaryStream::Create(BSTR file_name, VARIANT_BOOL overwrite) {
+  auto hold = Lock();
   std::string path;
   HRESULT hr = tessary::ToAnsiPath(file_name, &path);
   if (FAILED(hr)) return ReportWin32Error(static_cast<DWORD>(HRESULT_CODE(hr)));
@@ -145,6 +150,7 @@ HRESULT BinaryStream::Create(BSTR file_name, VARIANT_BOOL overwrite) {
 }
 
 HRESULT BinaryStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create) {
+  auto hold = Lock();
   HRESULT hr = CheckMode(mode);
   if (FAILED(hr)) return hr;
   DWORD access = GENERIC_READ;
@@ -281,13 +287,13 @@ bool BinaryStream::ReadRaw(void* dest, size_t count, size_t* got) {
 HRESULT BinaryStream::ReadBytes(uint64_t count, std::string* bytes) {
   const size_t before = bytes->size();
   HRESULT hr = ReadMore(count, bytes);
-  if (SUCCEEDED(hr) && bytes->size() == before) at_end_ = true;
+  if (SUCCEEDED(hr) && count > 0 && bytes->size() == before) at_end_ = true;
   return hr;
 }
 
 HRESULT BinaryStream::ReadInto(char* dest, size_t count, size_t* got, bool marks_end) {
   if (!ReadRaw(dest, count, got)) return ReportLastWin32Error();
-  if (marks_end && *got == 0) at_end_ = true;
+  if (marks_end && count > 0 && *got == 0) at_end_ = true;
   return S_OK;
 }
 
@@ -400,7 +406,8 @@ HRESULT BinaryStream::ReadIntoArray(uint64_t count, SAFEARRAY** array) {
     SetLastError(error);
     return ReportLastWin32Error();
   }
-  if (got == 0) at_end_ = true;
+  // A request for no bytes gets none wherever the file stands.
+  if (got == 0 && count > 0) at_end_ = true;
   if (got < count) {
     SAFEARRAY* fit = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(got));
     if (!fit) {
@@ -443,15 +450,21 @@ HRESULT BinaryStream::ReadVarCount(uint64_t count, VARIANT* bytes) {
 
 HRESULT BinaryStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
+  if (FAILED(hr)) return hr;
   *end = tessary::ToVariantBool(at_end_);
   return S_OK;
 }
 
 HRESULT BinaryStream::Read(LONG num_bytes, VARIANT* bytes) {
   if (!bytes) return E_POINTER;
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
+  if (FAILED(hr)) return hr;
   if (num_bytes < 0) return NegativeCount();
   SAFEARRAY* array = nullptr;
-  HRESULT hr = ReadIntoArray(static_cast<uint64_t>(num_bytes), &array);
+  hr = ReadIntoArray(static_cast<uint64_t>(num_bytes), &array);
   if (FAILED(hr)) return hr;
   bytes->vt = VT_ARRAY | VT_UI1;
   bytes->parray = array;
@@ -460,12 +473,16 @@ HRESULT BinaryStream::Read(LONG num_bytes, VARIANT* bytes) {
 
 HRESULT BinaryStream::ReadAll(VARIANT* bytes) {
   if (!bytes) return E_POINTER;
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
+  if (FAILED(hr)) return hr;
   uint64_t count = 0;
-  HRESULT hr = RestOfFile(&count);
+  hr = RestOfFile(&count);
   if (FAILED(hr)) return hr;
   SAFEARRAY* array = nullptr;
   hr = ReadIntoArray(count, &array);
   if (FAILED(hr)) return hr;
+  if (count == 0) at_end_ = true;  // see RestOfFile
   bytes->vt = VT_ARRAY | VT_UI1;
   bytes->parray = array;
   return S_OK;
@@ -478,16 +495,27 @@ HRESULT BinaryStream::Write(VARIANT* bytes) {
   if (DirectBytes(bytes, &text, &array)) {
     // What the conversion below would give, without copying the data: a
     // string's UTF-16LE bytes, an array's elements.
-    if (!array) return WriteBytes(text, SysStringByteLen(text));
+    if (!array) {
+      auto hold = Lock();
+      return WriteBytes(text, SysStringByteLen(text));
+    }
     const uint64_t count = ElementCount(array);
-    if (count == 0) return WriteBytes(nullptr, 0);
+    if (count == 0) {
+      auto hold = Lock();
+      return WriteBytes(nullptr, 0);
+    }
     void* data = nullptr;
     HRESULT hr = SafeArrayAccessData(array, &data);
     if (FAILED(hr)) return hr;
-    hr = WriteBytes(data, static_cast<size_t>(count));
+    {
+      auto hold = Lock();
+      hr = WriteBytes(data, static_cast<size_t>(count));
+    }
     SafeArrayUnaccessData(array);
     return hr;
   }
+  // The conversion may ask an object for its value, and freeing the copy
+  // may release one: both run outside the lock, which covers only the write.
   VARIANT copy;
   VariantInit(&copy);
   (void)VariantCopy(&copy, bytes);
@@ -500,12 +528,16 @@ HRESULT BinaryStream::Write(VARIANT* bytes) {
   HRESULT hr = S_OK;
   const uint64_t count = ElementCount(copy.parray);
   if (count == 0) {
+    auto hold = Lock();
     hr = WriteBytes(nullptr, 0);
   } else {
     void* data = nullptr;
     hr = SafeArrayAccessData(copy.parray, &data);
     if (SUCCEEDED(hr)) {
-      hr = WriteBytes(data, static_cast<size_t>(count));
+      {
+        auto hold = Lock();
+        hr = WriteBytes(data, static_cast<size_t>(count));
+      }
       SafeArrayUnaccessData(copy.parray);
     }
   }
@@ -514,6 +546,7 @@ HRESULT BinaryStream::Write(VARIANT* bytes) {
 }
 
 HRESULT BinaryStream::Fill(LONG byte, LONG num_bytes) {
+  auto hold = Lock();
   if (num_bytes < 0) return NegativeCount();
   const size_t piece = std::min(static_cast<size_t>(num_bytes), kFillPiece);
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[piece > 0 ? piece : 1]);
@@ -531,23 +564,37 @@ HRESULT BinaryStream::Fill(LONG byte, LONG num_bytes) {
   return S_OK;
 }
 
-HRESULT BinaryStream::Skip(LONG bytes) { return SkipBytes(bytes); }
+HRESULT BinaryStream::Skip(LONG bytes) {
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
+  if (FAILED(hr)) return hr;
+  return SkipBytes(bytes);
+}
 
 HRESULT BinaryStream::Close() {
+  auto hold = Lock();
   CloseHandleNow();
   return S_OK;
 }
 
 HRESULT BinaryStream::ReadVar(LONG num_bytes, VARIANT* bytes) {
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
+  if (FAILED(hr)) return hr;
   if (num_bytes < 0) return NegativeCount();
   return ReadVarCount(static_cast<uint64_t>(num_bytes), bytes);
 }
 
 HRESULT BinaryStream::ReadVarAll(VARIANT* bytes) {
-  uint64_t count = 0;
-  HRESULT hr = RestOfFile(&count);
+  auto hold = Lock();
+  HRESULT hr = CheckOpen();
   if (FAILED(hr)) return hr;
-  return ReadVarCount(count, bytes);
+  uint64_t count = 0;
+  hr = RestOfFile(&count);
+  if (FAILED(hr)) return hr;
+  hr = ReadVarCount(count, bytes);
+  if (SUCCEEDED(hr) && count == 0) at_end_ = true;  // see RestOfFile
+  return hr;
 }
 
 TESSARY_CREATABLE(BinaryStream)

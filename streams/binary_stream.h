@@ -17,6 +17,15 @@
 // - Requests far larger than the file are not allocated up front: the
 //   buffer grows as data arrives, so Read(2147483647) on a small file costs
 //   what the file holds.
+// Every member runs under the object's lock, so one stream may be shared by
+// several threads; each call is whole (a read or a write is never split by
+// another thread's). The members a TextStream drives take no lock of their
+// own: its owner serialises them under its lock.
+//
+// A stream without a file (closed, or never opened) fails every read, skip
+// and AtEndOfStream with the system's invalid-handle error, as a call on a
+// closed handle would; a read of no bytes says nothing about the end.
+//
 // Positions are 64-bit throughout, so reading and skipping work past 2 and
 // 4 GiB; ReadAll and ReadVarAll refuse a rest larger than one array can hold
 // (2^31 - 1 bytes) before reading anything. Negative counts for Read,
@@ -67,8 +76,10 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
 
   // "Unknown Mode." for a mode Open refuses, before anything is touched.
   [[nodiscard]] HRESULT CheckMode(LONG mode);
-  // Read: appends up to `count` bytes to `bytes`; a read that returns none
-  // sets the at-end flag.
+  // The invalid-handle failure of a stream that has no file.
+  [[nodiscard]] HRESULT CheckOpen();
+  // Read: appends up to `count` bytes to `bytes`; a read of one byte or
+  // more that returns none sets the at-end flag.
   [[nodiscard]] HRESULT ReadBytes(uint64_t count, std::string* bytes);
   // The bytes that complete a character cut at the end of a read: like
   // ReadBytes, but finding the end of the file is no end-of-stream read.
@@ -98,7 +109,9 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
   bool DropBlock();
   // The caller's position (the system's, less what the block still holds).
   bool Position(uint64_t* position);
-  // The rest of the file for ReadAll/ReadVarAll as a count Read takes.
+  // The rest of the file for ReadAll/ReadVarAll as a count Read takes. A
+  // count of 0 means the file has nothing from here on: unlike a request
+  // for no bytes, that is the end.
   HRESULT RestOfFile(uint64_t* count);
   // A byte array of what was read; `data` null for a count of 0.
   HRESULT ReadIntoArray(uint64_t count, SAFEARRAY** array);

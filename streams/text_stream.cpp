@@ -189,6 +189,7 @@ HRESULT TextStream::FinalConstruct() {
 }
 
 HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
+  auto hold = Lock();
   HRESULT hr = inner_->Create(file_name, overwrite);
   if (FAILED(hr)) return hr;
   const bool wide = tessary::FromVariantBool(unicode);
@@ -201,6 +202,7 @@ HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL 
 }
 
 HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
+  auto hold = Lock();
   // A mode the open refuses anyway is refused before the format probe
   // below could create the file.
   HRESULT hr = inner_->CheckMode(mode);
@@ -315,10 +317,9 @@ HRESULT TextStream::TakeFromFile(uint64_t n) {
 }
 
 HRESULT TextStream::Take(uint64_t n, Text* out) {
-  // Pending characters first; the file gives the rest of the request. With
-  // nothing pending even a request for none goes to the file (and finds
-  // the end when it returns no bytes).
-  if (ahead_.empty() || ahead_.size() < n) {
+  // Pending characters first; the file gives the rest of the request. A
+  // request for none has nothing to ask the file for.
+  if (ahead_.size() < n) {
     HRESULT hr = TakeFromFile(n - ahead_.size());
     if (FAILED(hr)) return hr;
   }
@@ -407,24 +408,32 @@ void TextStream::CountRead(const Text& text) {
 
 HRESULT TextStream::get_Line(LONG* line) {
   if (!line) return E_POINTER;
+  auto hold = Lock();
   *line = line_;
   return S_OK;
 }
 
 HRESULT TextStream::get_Column(LONG* column) {
   if (!column) return E_POINTER;
+  auto hold = Lock();
   *column = column_;
   return S_OK;
 }
 
 HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty());
   return S_OK;
 }
 
 HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   return NoThrow([&] {
     // Taking two characters and putting them back in front of the rest is
     // looking at the first two of the look-ahead, filled up from the file.
@@ -444,6 +453,9 @@ HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
 HRESULT TextStream::Read(LONG characters, BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
   return NoThrow([&] {
     Text taken;
@@ -459,12 +471,18 @@ HRESULT TextStream::Read(LONG characters, BSTR* text) {
 HRESULT TextStream::ReadLine(BSTR* line) {
   if (!line) return E_POINTER;
   *line = nullptr;
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   return NoThrow([&] { return NextLine(line); });
 }
 
 HRESULT TextStream::ReadAll(BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   return NoThrow([&] {
     Text all;
     do {
@@ -476,6 +494,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
 }
 
 HRESULT TextStream::WriteText(BSTR text, bool line_break) {
+  auto hold = Lock();
   return NoThrow([&] {
     const size_t length = SysStringLen(text);
     size_t cut = 0;
@@ -500,6 +519,7 @@ HRESULT TextStream::WriteLine(BSTR text) { return WriteText(text, true); }
 
 HRESULT TextStream::WriteBlankLines(LONG lines) {
   if (lines < 0) return Refuse("The number of lines must not be negative.");
+  auto hold = Lock();
   return NoThrow([&] {
     const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
     const size_t per_line = unicode_ ? 4 : 2;
@@ -521,15 +541,28 @@ HRESULT TextStream::WriteBlankLines(LONG lines) {
 }
 
 HRESULT TextStream::Skip(LONG characters) {
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
   return inner_->SkipBytes(unicode_ ? 2 * static_cast<int64_t>(characters) : characters);
 }
 
 HRESULT TextStream::SkipLine() {
+  auto hold = Lock();
+  HRESULT hr = inner_->CheckOpen();
+  if (FAILED(hr)) return hr;
   return NoThrow([&] { return NextLine(nullptr); });
 }
 
-HRESULT TextStream::Close() { return inner_->Close(); }
+// What was taken from the file and not handed out goes with it: a closed
+// stream has nothing left to read.
+HRESULT TextStream::Close() {
+  auto hold = Lock();
+  ahead_.Clear();
+  ahead_.Trim();
+  return inner_->Close();
+}
 
 TESSARY_CREATABLE(TextStream)
 

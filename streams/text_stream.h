@@ -30,6 +30,14 @@
 // - Negative counts for Read, Skip and WriteBlankLines are refused with
 //   E_INVALIDARG; a huge WriteBlankLines writes in 1 MiB pieces.
 // - Line and Column stop at 2147483647 instead of overflowing.
+// - Read(0) asks the file for nothing and so leaves AtEndOfStream as it was.
+// - A closed stream (or one never opened) fails every read, skip and
+//   AtEndOf* with the inner stream's invalid-handle error, look-ahead or
+//   not; Line and Column still answer.
+//
+// Every member runs under the object's lock, which also covers the inner
+// stream, so one TextStream may be shared by several threads; each call is
+// whole (a line read by one thread is never split with another's).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The Dictionary through its interface: key order and folding, positions,
-// the key types it refuses, by-reference keys and items, the reference Add
-// takes over, the members that edit and inspect it, its enumerator's
+// the key types it refuses, by-reference keys and items, the references Add
+// leaves to its caller, the members that edit and inspect it, its enumerator's
 // snapshot, and the same calls arriving late-bound.
 #include "dictionary/dictionary.h"
 
@@ -462,42 +462,30 @@ TEST_F(DictionaryTest, PutByReferenceStoresTheObject) {
   object->Release();
 }
 
-TEST_F(DictionaryTest, AddTakesOverAnObjectPassedByReference) {
+TEST_F(DictionaryTest, AddCopiesObjectsPassedByReferenceAndLeavesTheCallersReference) {
   IDispatch* object = NewObject();
-  object->AddRef();  // the reference the caller hands over
   const ULONG before = Refs(object);
-  IDispatch* handed = object;
-  Arg item = Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&handed));
-  EXPECT_EQ("", Add(Str(u"child"), std::move(item)));
-  EXPECT_EQ(before, Refs(object));  // one taken by the dictionary, one given up
+  IDispatch* held = object;
+  auto by_ref = [&] { return Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&held)); };
+  EXPECT_EQ("", Add(Str(u"child"), by_ref()));
+  EXPECT_EQ(before + 1, Refs(object));  // the dictionary's own
+  EXPECT_EQ(object, held);
   EXPECT_EQ("object", Get(u"child"));
+  // A key already present, or refused, stores nothing and takes nothing.
+  EXPECT_EQ("", Add(Str(u"CHILD"), by_ref()));
+  EXPECT_EQ("!Type not supported.", Add(Int(5), by_ref()));
+  EXPECT_EQ(before + 1, Refs(object));
+  IUnknown* unknown = object;
+  EXPECT_EQ("", Add(Str(u"u"), Raw(VT_BYREF | VT_UNKNOWN, reinterpret_cast<LONGLONG>(&unknown))));
+  VARIANT target;
+  target.vt = VT_DISPATCH;
+  target.pdispVal = object;
+  EXPECT_EQ("", Add(Str(u"v"), RefTo(&target)));
+  EXPECT_EQ(before + 3, Refs(object));
+  EXPECT_EQ(3, Count());
   d_->Release();
   d_ = nullptr;
-  EXPECT_EQ(before - 1, Refs(object));
-  object->Release();
-}
-
-TEST_F(DictionaryTest, AReferenceHandedToAddIsGivenUpEvenWhenTheEntryIsNotMade) {
-  IDispatch* object = NewObject();
-  EXPECT_EQ("", Add(u"taken", 1));
-  object->AddRef();
-  object->AddRef();
-  const ULONG before = Refs(object);
-  IDispatch* handed = object;
-  // An existing key keeps its item ...
-  EXPECT_EQ("",
-            Add(Str(u"TAKEN"), Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&handed))));
-  EXPECT_EQ(before - 1, Refs(object));
-  EXPECT_EQ("1", Get(u"taken"));
-  // ... and a refused key makes no entry; the reference goes either way.
-  EXPECT_EQ("!Type not supported.",
-            Add(Int(5), Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&handed))));
-  EXPECT_EQ(before - 2, Refs(object));
-  IUnknown* unknown = object;
-  unknown->AddRef();
-  EXPECT_EQ("", Add(Str(u"u"), Raw(VT_BYREF | VT_UNKNOWN, reinterpret_cast<LONGLONG>(&unknown))));
-  EXPECT_EQ(before - 1, Refs(object));
-  EXPECT_EQ(2, Count());
+  EXPECT_EQ(before, Refs(object));
   object->Release();
 }
 
@@ -585,10 +573,11 @@ TEST_F(DictionaryTest, FreeingAnItemMayCallBackIntoTheDictionary) {
       Arg item = Int(count);
       d_->Add(key.get(), item.get());
     };
-    IDispatch* handed = probe;
-    Arg item = Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&handed));
+    IDispatch* held = probe;
+    Arg item = Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&held));
     Arg k = Str(key);
     ASSERT_EQ(S_OK, d_->Add(k.get(), item.get()));
+    probe->Release();  // the dictionary's reference is the last
   };
   add_probe(u"p1");
   add_probe(u"p2");
@@ -851,6 +840,18 @@ TEST_F(DictionaryDispatchTest, ScriptCallsReachEveryMember) {
   EXPECT_EQ("empty",
             Invoke(DISPID_VALUE, DISPATCH_PROPERTYPUTREF, Args(Str(u"o"), Object(object))));
   EXPECT_EQ("object", Invoke(DISPID_VALUE, get, Args(Str(u"o"))));
+  object->Release();
+
+  // An object a script passes by reference stays the script's.
+  object = NewObject();
+  const ULONG before = Refs(object);
+  IDispatch* held = object;
+  EXPECT_EQ("empty", Invoke(Id(u"Add"), DISPATCH_METHOD,
+                            Args(Str(u"p"),
+                                 Raw(VT_BYREF | VT_DISPATCH, reinterpret_cast<LONGLONG>(&held)))));
+  EXPECT_EQ(before + 1, Refs(object));
+  EXPECT_EQ("empty", Invoke(Id(u"Remove"), DISPATCH_METHOD, Args(Str(u"p"))));
+  EXPECT_EQ(before, Refs(object));
   object->Release();
 
   Arg result;

@@ -159,12 +159,26 @@ TEST_F(BinaryStreamTest, ReachingTheLastByteIsNotTheEnd) {
   s->Release();
 }
 
-TEST_F(BinaryStreamTest, ReadZeroReturnsAnEmptyArrayAndSetsTheEnd) {
+TEST_F(BinaryStreamTest, AReadOfNoBytesSaysNothingAboutTheEnd) {
   Put("f", "abc");
   IBinaryStream* s = Open("f");
-  EXPECT_EQ("", Read(s, 0));
+  VARIANT v;
+  VariantInit(&v);
+  // A loop that reads until the end reads everything, whatever it asks for.
+  std::string got;
+  for (LONG n = 0; !AtEnd(s); n = (n + 1) % 3) got += Read(s, n);
+  EXPECT_EQ("abc", got);
+  s->Release();
+
+  s = Open("f");
+  ASSERT_EQ(S_OK, s->ReadVar(0, &v));
+  EXPECT_EQ("", VarBytes(&v));
+  EXPECT_FALSE(AtEnd(s));
+  EXPECT_EQ("abc", Read(s, 3));
+  EXPECT_EQ("", Read(s, 0));  // at the end, but no read has found it yet
+  EXPECT_FALSE(AtEnd(s));
+  EXPECT_EQ("", Read(s, 1));
   EXPECT_TRUE(AtEnd(s));
-  EXPECT_EQ("abc", Read(s, 5));  // the data is still there
   s->Release();
 }
 
@@ -482,13 +496,20 @@ TEST_F(BinaryStreamTest, ClosedAndUnopenedStreamsFailWithInvalidHandle) {
   ASSERT_EQ(S_OK, s->Close());  // twice is fine
   VARIANT v;
   VariantInit(&v);
+  VARIANT_BOOL end = VARIANT_FALSE;
   EXPECT_EQ(kInvalidHandle, s->Read(1, &v));
-  EXPECT_EQ("The handle is invalid.", TakeError().description);
+  const ErrorRecord error = TakeError();
+  EXPECT_EQ("The handle is invalid.", error.description);
+  EXPECT_EQ("Tessary.BinaryStream.1", error.source);
+  EXPECT_EQ(kInvalidHandle, s->Read(0, &v));
   EXPECT_EQ(kInvalidHandle, s->ReadAll(&v));
   EXPECT_EQ(kInvalidHandle, s->ReadVar(1, &v));
+  EXPECT_EQ(kInvalidHandle, s->ReadVarAll(&v));
+  EXPECT_EQ(kInvalidHandle, s->get_AtEndOfStream(&end));
   EXPECT_EQ(kInvalidHandle, WriteBytes(s, "x"));
   EXPECT_EQ(kInvalidHandle, s->Fill(1, 1));
   EXPECT_EQ(kInvalidHandle, s->Skip(1));
+  EXPECT_EQ(VT_EMPTY, v.vt);
   s->Release();
 
   IBinaryStream* raw = nullptr;
@@ -497,7 +518,7 @@ TEST_F(BinaryStreamTest, ClosedAndUnopenedStreamsFailWithInvalidHandle) {
   EXPECT_EQ(kInvalidHandle, raw->Read(1, &v));
   EXPECT_EQ(kInvalidHandle, WriteBytes(raw, "x"));
   EXPECT_EQ(kInvalidHandle, raw->Skip(0));
-  EXPECT_FALSE(AtEnd(raw));
+  EXPECT_EQ(kInvalidHandle, raw->get_AtEndOfStream(&end));
   raw->Release();
 }
 

@@ -257,19 +257,24 @@ TEST_F(TextStreamTest, ReadCountsALineBreakSplitBetweenTwoReads) {
   s->Release();
 }
 
-TEST_F(TextStreamTest, ReadZeroMarksTheEndWhenNothingIsPending) {
+TEST_F(TextStreamTest, ReadZeroLeavesTheEndAsItWas) {
   Put("f", "abc");
   ITextStream* s = Open("f");
-  EXPECT_EQ("", Read(s, 0));
-  EXPECT_TRUE(AtEnd(s));
-  EXPECT_EQ("abc", Read(s, 5));
+  // A loop that reads until the end reads everything, whatever it asks for.
+  std::string got;
+  for (LONG n = 0; !AtEnd(s); n = (n + 1) % 3) got += Read(s, n);
+  EXPECT_EQ("abc", got);
   s->Release();
 
-  // With characters pending, nothing is requested from the file.
   s = Open("f");
-  EXPECT_FALSE(AtEndOfLine(s));
+  EXPECT_FALSE(AtEndOfLine(s));  // "ab" pending
   EXPECT_EQ("", Read(s, 0));
   EXPECT_FALSE(AtEnd(s));
+  EXPECT_EQ("abc", Read(s, 3));
+  EXPECT_EQ("", Read(s, 0));
+  EXPECT_FALSE(AtEnd(s));
+  EXPECT_EQ("", Read(s, 1));
+  EXPECT_TRUE(AtEnd(s));
   s->Release();
 }
 
@@ -560,17 +565,29 @@ TEST_F(TextStreamTest, ModesDecideWhatWorks) {
 }
 
 TEST_F(TextStreamTest, ClosedAndUnopenedStreamsFail) {
-  Put("f", "abc\r\ndef");
+  Put("f", "abc\r\ndef\r\nghi");
   ITextStream* s = Open("f");
-  EXPECT_FALSE(AtEndOfLine(s));  // "ab" pending
+  EXPECT_EQ("abc", ReadLine(s));  // the rest of the file is pending
   ASSERT_EQ(S_OK, s->Close());
   ASSERT_EQ(S_OK, s->Close());
+  // What was taken before the close is not handed out after it.
   BSTR text = nullptr;
+  VARIANT_BOOL end = VARIANT_FALSE;
   EXPECT_EQ(kInvalidHandle, s->ReadLine(&text));
-  EXPECT_EQ("The handle is invalid.", TakeError().description);
-  EXPECT_EQ(kInvalidHandle, s->Write(U(u"x").get()));
+  const ErrorRecord error = TakeError();
+  EXPECT_EQ("The handle is invalid.", error.description);
+  EXPECT_EQ("Tessary.BinaryStream.1", error.source);
+  EXPECT_EQ(kInvalidHandle, s->Read(2, &text));
+  EXPECT_EQ(kInvalidHandle, s->Read(0, &text));
+  EXPECT_EQ(kInvalidHandle, s->ReadAll(&text));
+  EXPECT_EQ(kInvalidHandle, s->SkipLine());
   EXPECT_EQ(kInvalidHandle, s->Skip(1));
-  EXPECT_EQ("ab", Read(s, 2));  // what was taken before the close is still handed out
+  EXPECT_EQ(kInvalidHandle, s->get_AtEndOfStream(&end));
+  EXPECT_EQ(kInvalidHandle, s->get_AtEndOfLine(&end));
+  EXPECT_EQ(kInvalidHandle, s->Write(U(u"x").get()));
+  EXPECT_EQ(nullptr, text);
+  EXPECT_EQ(2, Line(s));  // the counters still answer
+  EXPECT_EQ(1, Column(s));
   s->Release();
 
   ITextStream* raw = nullptr;
@@ -578,7 +595,7 @@ TEST_F(TextStreamTest, ClosedAndUnopenedStreamsFail) {
             tessary::CreateInstance<TextStream>(IID_ITextStream, reinterpret_cast<void**>(&raw)));
   EXPECT_EQ(kInvalidHandle, raw->ReadLine(&text));
   EXPECT_EQ(kInvalidHandle, raw->WriteLine(U(u"x").get()));
-  EXPECT_FALSE(AtEnd(raw));
+  EXPECT_EQ(kInvalidHandle, raw->get_AtEndOfStream(&end));
   raw->Release();
 }
 
@@ -664,7 +681,7 @@ class Model {
     const size_t have = pos_ < file_.size() ? std::min(want, file_.size() - pos_) : 0;
     const std::string bytes = file_.substr(std::min(pos_, file_.size()), have);
     pos_ += have;
-    if (have == 0) at_end_ = true;
+    if (have == 0 && want > 0) at_end_ = true;
     std::u16string text;
     if (unicode_) {
       for (size_t i = 0; i + 1 < bytes.size(); i += 2)
