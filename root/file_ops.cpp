@@ -202,10 +202,22 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
   const size_t cut = LastSeparator(spec);
   std::string folder = cut == std::string::npos ? std::string() : spec.substr(0, cut + 1);
   if (folder.empty() && spec.size() >= 2 && spec[1] == ':') folder = spec.substr(0, 2);
+  // A match that cannot be looked at, or a search that cannot go on, is a
+  // failure: skipping it would report a success with the file still there.
+  auto fail = [&](const std::string& full, DWORD error) {
+    const std::string message = "File: " + full + "\nError: " + SystemText(error);
+    if (!::FindClose(search)) return ReportLastWin32Error();
+    return ReportError(message.c_str(), 0);
+  };
   do {
     const std::string full = folder + found.cFileName;
     DWORD attributes = ::GetFileAttributesA(full.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND) continue;  // gone since the search saw it
+      return fail(full, error);
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     // A link is removed as the link it is; forcing its attributes would
     // change the file it points at, which the delete leaves alone.
     const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -215,12 +227,9 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
       ::FindClose(search);
       return ReportWin32Error(error);
     }
-    if (!::DeleteFileA(full.c_str())) {
-      const std::string message = "File: " + full + "\nError: " + SystemText(GetLastError());
-      if (!::FindClose(search)) return ReportLastWin32Error();
-      return ReportError(message.c_str(), 0);
-    }
+    if (!::DeleteFileA(full.c_str())) return fail(full, GetLastError());
   } while (::FindNextFileA(search, &found));
+  if (GetLastError() != ERROR_NO_MORE_FILES) return fail(spec, GetLastError());
   if (!::FindClose(search)) return ReportLastWin32Error();
   return S_OK;
 }

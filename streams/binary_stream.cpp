@@ -174,13 +174,18 @@ HRESULT BinaryStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create) {
   Adopt(handle, mode == ForReading, mode != ForReading);
   if (mode == ForAppending) {
     // The end of the file, reached as a read of the whole file would reach
-    // it (an empty file is at its end) without reading it; a failure here
-    // leaves the stream at the start, as a failed read would.
+    // it (an empty file is at its end) without reading it. A stream that
+    // cannot get there fails to open: left at the start, its appended text
+    // would overwrite what the file holds.
     LARGE_INTEGER size;
     if (::GetFileSizeEx(handle_, &size) && size.QuadPart == 0) at_end_ = true;
     LARGE_INTEGER none;
     none.QuadPart = 0;
-    ::SetFilePointerEx(handle_, none, nullptr, FILE_END);
+    if (!::SetFilePointerEx(handle_, none, nullptr, FILE_END)) {
+      const DWORD error = GetLastError();
+      CloseHandleNow();
+      return ReportWin32Error(error);
+    }
   }
   return S_OK;
 }

@@ -1252,20 +1252,7 @@ EXTERN_C {
       SetLastError(files::ErrorForPath(err, ErrnoOp::kStat, path.host));
       return INVALID_FILE_ATTRIBUTES;
     }
-    if (info.is_link) {
-      FileInfo target;
-      if (files::StatPath(path.host, true, &target) != 0)
-        return files::AttributesOf(info, NameOf(path));
-      return (files::AttributesOf(target, NameOf(path)) &
-              ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
-             FILE_ATTRIBUTE_REPARSE_POINT;
-    }
-    DWORD attributes = files::AttributesOf(info, NameOf(path));
-    if (S_ISDIR(info.mode) && files::FolderMarkedReadOnly(AT_FDCWD, path.host.c_str())) {
-      attributes =
-          (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
-    }
-    return attributes;
+    return files::EntryAttributes(AT_FDCWD, path.host.c_str(), NameOf(path), info);
   }
 
   BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {

@@ -167,6 +167,15 @@ bool NtfsOrder(const std::string& a, const std::string& b);
 // Whether the folder `name` (relative to `dirfd`, or a host path with
 // AT_FDCWD) carries the read-only attribute it was given.
 bool FolderMarkedReadOnly(int dirfd, const char* name);
+// The Windows attributes of the entry `at` (relative to `dirfd`) whose
+// Windows name is `name`: a link is a reparse point with its target's
+// attributes, a folder may carry the read-only attribute it was given.
+DWORD EntryAttributes(int dirfd, const char* at, std::string_view name, const FileInfo& info);
+// Fills find data for one entry; 0 or errno. Sizes are the target's for a
+// link unless `link_as_itself`; `id` (may be null) receives the entry's own
+// identity.
+int DescribeEntry(int dirfd, const char* at, std::string_view name, bool link_as_itself,
+                  WIN32_FIND_DATAA* data, FileId* id = nullptr);
 // SetFileAttributesA for `name` relative to `dirfd`, never following a link.
 DWORD SetAttributesAt(int dirfd, const char* name, DWORD attributes);
 

@@ -29,14 +29,15 @@
 // - There are no short names (cAlternateFileName is empty).
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include "platform/posix/files_internal.h"
+#include "platform/posix/handle_table.h"
 #include "platform/posix/syscalls.h"
 #include "platform/system.h"
 #include "platform/winpath.h"
@@ -51,74 +52,13 @@ struct FindObject {
   size_t next = 0;
 };
 
-struct FindTable {
-  std::mutex mutex;
-  std::unordered_map<const void*, std::shared_ptr<FindObject>> searches;
-};
-
-FindTable& Searches() {
-  static FindTable* table = new FindTable;  // searches may end during static destruction
-  return *table;
-}
-
-std::shared_ptr<FindObject> Lookup(HANDLE handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-  FindTable& table = Searches();
-  std::lock_guard<std::mutex> lock(table.mutex);
-  const auto it = table.searches.find(handle);
-  return it == table.searches.end() ? nullptr : it->second;
-}
+using Searches = HandleTable<FindObject>;
 
 std::string Join(const std::string& folder, std::string_view name) {
   std::string path = folder;
   if (path.empty() || path.back() != '/') path += '/';
   path.append(name);
   return path;
-}
-
-// "." and ".." first, then the order NTFS keeps: names compared in upper case.
-bool NtfsOrder(const std::string& a, const std::string& b) {
-  auto rank = [](const std::string& s) { return s == "." ? 0 : (s == ".." ? 1 : 2); };
-  if (rank(a) != rank(b)) return rank(a) < rank(b);
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = static_cast<unsigned char>(winpath::UpperAscii(a[i]));
-    const unsigned char y = static_cast<unsigned char>(winpath::UpperAscii(b[i]));
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
-}
-
-// Fills `data` for one entry; false when the entry is gone.
-bool Describe(const std::string& folder, const std::string& name, WIN32_FIND_DATAA* data) {
-  const std::string path = Join(folder, name);
-  FileInfo info;
-  if (StatPath(path, false, &info) != 0) return false;
-  bool link = false;
-  if (S_ISLNK(info.mode)) {
-    FileInfo target;
-    if (StatPath(path, true, &target) == 0) {
-      info = target;
-      link = true;
-    }
-  }
-  DWORD attributes = AttributesOf(info, name);
-  const uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
-  if (link) {
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-  }
-  std::memset(data, 0, sizeof(*data));
-  data->dwFileAttributes = attributes;
-  data->ftCreationTime = CreationTimeOf(info);
-  data->ftLastAccessTime = ToFileTime(info.atime);
-  data->ftLastWriteTime = ToFileTime(info.mtime);
-  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  data->nFileSizeLow = static_cast<DWORD>(size);
-  data->dwReserved0 = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? IO_REPARSE_TAG_SYMLINK : 0;
-  std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof(data->cFileName) - 1));
-  return true;
 }
 
 // Whether a host name, handed to the file services as the last component
@@ -132,12 +72,18 @@ bool RoundTrips(std::string_view name) {
                              static_cast<int>(name.size()), nullptr, 0) > 0;
 }
 
-bool NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
+// The next entry that is still there; ERROR_NO_MORE_FILES at the end. An
+// entry whose status cannot be read ends the search with that error: skipping
+// it would hand a caller a listing with a file missing, as if it were whole.
+DWORD NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
   while (search->next < search->names.size()) {
     const std::string& name = search->names[search->next++];
-    if (Describe(search->folder, name, data)) return true;
+    const std::string path = Join(search->folder, name);
+    const int err = DescribeEntry(AT_FDCWD, path.c_str(), name, false, data);
+    if (err == 0) return ERROR_SUCCESS;
+    if (err != ENOENT) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
   }
-  return false;
+  return ERROR_NO_MORE_FILES;
 }
 
 DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
@@ -200,41 +146,29 @@ EXTERN_C {
       return INVALID_HANDLE_VALUE;
     }
     std::shared_ptr<files::FindObject> search;
-    const DWORD error = files::Start(lpFileName, &search);
+    DWORD error = files::Start(lpFileName, &search);
+    if (error == ERROR_SUCCESS) error = files::NextEntry(search.get(), lpFindFileData);
     if (error != ERROR_SUCCESS) {
-      SetLastError(error);
+      // Everything that matched vanished while we looked: nothing found.
+      SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
       return INVALID_HANDLE_VALUE;
     }
-    if (!files::NextEntry(search.get(), lpFindFileData)) {
-      // Everything that matched vanished while we looked.
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    files::FindTable& table = files::Searches();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    const void* key = search.get();
-    table.searches.emplace(key, std::move(search));
     SetLastError(ERROR_SUCCESS);
-    return const_cast<void*>(key);
+    return files::Searches::Get().Publish(std::move(search));
   }
 
   BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-    const std::shared_ptr<files::FindObject> search = files::Lookup(hFindFile);
+    const std::shared_ptr<files::FindObject> search = files::Searches::Get().Lookup(hFindFile);
     if (!search) return files::FailWith(ERROR_INVALID_HANDLE);
     if (lpFindFileData == nullptr) return files::FailWith(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> lock(search->mutex);
-    if (!files::NextEntry(search.get(), lpFindFileData))
-      return files::FailWith(ERROR_NO_MORE_FILES);
+    const DWORD error = files::NextEntry(search.get(), lpFindFileData);
+    if (error != ERROR_SUCCESS) return files::FailWith(error);
     return TRUE;
   }
 
   BOOL FindClose(HANDLE hFindFile) {
-    if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE) {
-      return files::FailWith(ERROR_INVALID_HANDLE);
-    }
-    files::FindTable& table = files::Searches();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    if (table.searches.erase(hFindFile) == 0) return files::FailWith(ERROR_INVALID_HANDLE);
+    if (!files::Searches::Get().Unpublish(hFindFile)) return files::FailWith(ERROR_INVALID_HANDLE);
     return TRUE;
   }
 

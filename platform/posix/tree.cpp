@@ -112,37 +112,6 @@ HANDLE Publish(int fd) {
   return Folders::Get().Publish(std::move(folder));
 }
 
-// The Windows view of one entry, the link itself and not its target: a link
-// to a folder is a folder with the reparse-point attribute.
-DWORD EntryAttributes(int dirfd, const char* name, const FileInfo& info) {
-  if (!S_ISLNK(info.mode)) {
-    DWORD attributes = AttributesOf(info, name);
-    if (S_ISDIR(info.mode) && FolderMarkedReadOnly(dirfd, name)) {
-      attributes =
-          (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
-    }
-    return attributes;
-  }
-  FileInfo target;
-  if (StatAt(dirfd, name, true, &target) != 0) return AttributesOf(info, name);
-  return (AttributesOf(target, name) & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
-         FILE_ATTRIBUTE_REPARSE_POINT;
-}
-
-void Describe(const std::string& name, const FileInfo& info, DWORD attributes,
-              WIN32_FIND_DATAA* data) {
-  const uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
-  std::memset(data, 0, sizeof(*data));
-  data->dwFileAttributes = attributes;
-  data->ftCreationTime = CreationTimeOf(info);
-  data->ftLastAccessTime = ToFileTime(info.atime);
-  data->ftLastWriteTime = ToFileTime(info.mtime);
-  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  data->nFileSizeLow = static_cast<DWORD>(size);
-  data->dwReserved0 = S_ISLNK(info.mode) ? IO_REPARSE_TAG_SYMLINK : 0;
-  std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof(data->cFileName) - 1));
-}
-
 // Whether `access` may open the entry now, given the share modes of the
 // handles open on it. Only a regular file is opened to ask other processes.
 DWORD CheckSharing(int dirfd, const char* name, const FileInfo& info, DWORD access) {
@@ -296,6 +265,47 @@ bool NtfsOrder(const std::string& a, const std::string& b) {
   return a < b;
 }
 
+DWORD EntryAttributes(int dirfd, const char* at, std::string_view name, const FileInfo& info) {
+  if (!S_ISLNK(info.mode)) {
+    DWORD attributes = AttributesOf(info, name);
+    if (S_ISDIR(info.mode) && FolderMarkedReadOnly(dirfd, at)) {
+      attributes =
+          (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
+    }
+    return attributes;
+  }
+  FileInfo target;
+  if (StatAt(dirfd, at, true, &target) != 0) return AttributesOf(info, name);
+  return (AttributesOf(target, name) & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
+         FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+int DescribeEntry(int dirfd, const char* at, std::string_view name, bool link_as_itself,
+                  WIN32_FIND_DATAA* data, FileId* id) {
+  FileInfo info;
+  int err = StatAt(dirfd, at, false, &info);
+  if (err != 0) return err;
+  const DWORD attributes = EntryAttributes(dirfd, at, name, info);
+  if (id != nullptr) *id = {info.dev, info.ino};
+  // A search describes a link by its target, as the find service does; a
+  // walk counts the link as the link.
+  if (info.is_link && !link_as_itself) {
+    FileInfo target;
+    if (StatAt(dirfd, at, true, &target) == 0) info = target;
+  }
+  const uint64_t size = S_ISDIR(info.mode) ? 0 : info.size;
+  std::memset(data, 0, sizeof(*data));
+  data->dwFileAttributes = attributes;
+  data->ftCreationTime = CreationTimeOf(info);
+  data->ftLastAccessTime = ToFileTime(info.atime);
+  data->ftLastWriteTime = ToFileTime(info.mtime);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size);
+  data->dwReserved0 = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? IO_REPARSE_TAG_SYMLINK : 0;
+  std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof(data->cFileName) - 1));
+  return 0;
+}
+
 bool FolderMarkedReadOnly(int dirfd, const char* name) {
   const int fd =
       sys::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
@@ -421,14 +431,13 @@ EXTERN_C {
     std::lock_guard<std::mutex> lock(folder->mutex);
     while (folder->next < folder->names.size()) {
       const std::string& name = folder->names[folder->next++];
-      FileInfo info;
-      const int err = files::StatAt(folder->fd, name.c_str(), false, &info);
+      files::FileId id;
+      const int err =
+          files::DescribeEntry(folder->fd, name.c_str(), name, true, lpFindFileData, &id);
       if (err == ENOENT) continue;  // removed since the folder was read
       if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kFind));
-      files::Describe(name, info, files::EntryAttributes(folder->fd, name.c_str(), info),
-                      lpFindFileData);
       folder->last_name = name;
-      folder->last_id = {info.dev, info.ino};
+      folder->last_id = id;
       return TRUE;
     }
     return files::Fail(ERROR_NO_MORE_FILES);
@@ -441,7 +450,7 @@ EXTERN_C {
     FileInfo info;
     if (error == ERROR_SUCCESS) {
       const int err = files::StatAt(folder->fd, lpName, false, &info);
-      if (err == 0) return files::EntryAttributes(folder->fd, lpName, info);
+      if (err == 0) return files::EntryAttributes(folder->fd, lpName, lpName, info);
       error = err == ENOENT ? ERROR_FILE_NOT_FOUND : sys::Win32ErrorFromErrno(err, ErrnoOp::kStat);
     }
     SetLastError(error);

@@ -37,24 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 using sys::Call;
 
-// Faults the sweep knows the code does not yet survive; each entry matches
-// every failing call number of its kind. A case listed here may fail; an
-// entry that no longer matches anything fails the test, so the table only
-// ever shrinks. Errno 0 matches every errno.
-struct KnownFailure {
-  const char* op;
-  Call call;
-  int err;
-  const char* what;
-};
-const std::vector<KnownFailure> kKnownFailures = {
-    {"DeleteFile", Call::statx, 0,
-     "a match whose status cannot be read is skipped, by the search and by the delete, and the "
-     "delete reports success with the file still there"},
-    {"TextStream.Append", Call::statx, 0,
-     "a failed move to the end is ignored; the appended text overwrites the start of the file"},
-};
-
 const char* CallName(Call call) {
   static const char* const kNames[] = {
 #define TESSARY_SWEEP_NAME(name, ret, params, args) #name,
@@ -404,7 +386,6 @@ TEST_P(Sweep, EveryFailingCallEndsSafely) {
   ASSERT_NE(before, clean) << op.name << " changed nothing";
   ASSERT_EQ(fds, OpenDescriptors()) << op.name << " leaks a descriptor when nothing fails";
 
-  std::vector<int> known_hits(kKnownFailures.size(), 0);
   int runs = 0, silent = 0, unexpected = 0;
   for (const auto& [call, count] : counts) {
     for (int nth : Sample(count)) {
@@ -416,29 +397,12 @@ TEST_P(Sweep, EveryFailingCallEndsSafely) {
         std::string bad = Judge(op, out, before, clean, State());
         if (OpenDescriptors() != open_before) bad += "a descriptor leaked; ";
         if (bad.empty()) continue;
-        bool known = false;
-        for (size_t k = 0; k < kKnownFailures.size(); ++k) {
-          const KnownFailure& entry = kKnownFailures[k];
-          if (std::string(entry.op) == op.name && entry.call == call &&
-              (entry.err == 0 || entry.err == err)) {
-            ++known_hits[k];
-            known = true;
-          }
-        }
-        if (known) continue;
         if (++unexpected <= 40)
           ADD_FAILURE() << op.name << ": " << CallName(call) << " #" << nth << " of " << count
                         << " failing with " << ErrnoName(err) << " (hr 0x" << std::hex << out.hr
                         << std::dec << (out.step.empty() ? "" : " in " + out.step) << "): " << bad;
       }
     }
-  }
-  for (size_t k = 0; k < kKnownFailures.size(); ++k) {
-    const KnownFailure& entry = kKnownFailures[k];
-    if (std::string(entry.op) == op.name && known_hits[k] == 0)
-      ADD_FAILURE() << "known failure no longer happens, remove it from the table: " << entry.op
-                    << " " << CallName(entry.call) << " " << ErrnoName(entry.err) << " ("
-                    << entry.what << ")";
   }
   EXPECT_EQ(0, unexpected) << op.name << ": unexpected unsafe outcomes";
   std::cout << "[ sweep    ] " << op.name << ": " << runs << " runs, " << silent
