@@ -457,19 +457,8 @@ std::string FolderOf(const std::string& host) {
   return slash == 0 ? "/" : host.substr(0, slash);
 }
 
-// A descriptor for checking another process's share mode on an existing
-// item, or -1. Opening a device or a pipe could act on it, so only files.
-int ProbeDescriptor(const std::string& host, const FileInfo& info) {
-  if (!S_ISREG(info.mode)) return -1;
-  return sys::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0);
-}
-
 DWORD CheckDeleteSharing(const std::string& host, const FileInfo& info) {
-  const int fd = ProbeDescriptor(host, info);
-  const DWORD error = ShareCheck({info.dev, info.ino}, fd, DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (fd >= 0) sys::close(fd);
-  return error;
+  return CheckSharingAt(AT_FDCWD, host.c_str(), info, DELETE);
 }
 
 std::atomic<unsigned> g_temp_counter{0};
@@ -569,18 +558,10 @@ int FolderListsBoth(const std::string& folder, const std::string& a, const std::
   if (dir == nullptr) return errno;
   bool seen_a = false;
   bool seen_b = false;
-  int err = 0;
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = sys::readdir(dir);
-    if (entry == nullptr) {
-      err = errno;
-      break;
-    }
-    if (a == entry->d_name) seen_a = true;
-    if (b == entry->d_name) seen_b = true;
-  }
-  sys::closedir(dir);
+  const int err = ReadNames(dir, [&](const char* name) {
+    if (a == name) seen_a = true;
+    if (b == name) seen_b = true;
+  });
   *both = seen_a && seen_b;
   return err;
 }

@@ -5,6 +5,8 @@
 // exported for tests and hosts.
 #pragma once
 
+#include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -16,6 +18,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/syscalls.h"
 
 namespace tessary::files {
 
@@ -156,6 +159,29 @@ DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
 // failure leaves no partial destination. `durable` flushes the copy and its
 // folder before returning.
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
+// Hands every name of an open directory stream ("." and ".." too) to
+// `visit`, then closes the stream; 0 or the errno that ended the reading.
+template <class Visit>
+int ReadNames(DIR* dir, Visit&& visit) {
+  int err = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = sys::readdir(dir);
+    if (entry == nullptr) {
+      err = errno;
+      break;
+    }
+    visit(entry->d_name);
+  }
+  sys::closedir(dir);
+  return err;
+}
+
+// Whether an open for `access` could be had now, given the share modes of
+// the handles open on the entry `at` (relative to `dirfd`) described by
+// `info`. Only a regular file is opened to ask other processes.
+DWORD CheckSharingAt(int dirfd, const char* at, const FileInfo& info, DWORD access);
+
 // Copies everything from `in` (at offset 0) to `out`; 0 or errno.
 int CopyDescriptorData(int in, int out);
 

@@ -113,20 +113,11 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kFind);
   }
-  int err = 0;
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = sys::readdir(dir);
-    if (entry == nullptr) {
-      err = errno;
-      break;
-    }
-    const std::string_view entry_name(entry->d_name);
-    if (at_root && (entry_name == "." || entry_name == "..")) continue;
-    if (!RoundTrips(entry_name)) continue;
+  const int err = ReadNames(dir, [&](std::string_view entry_name) {
+    if (at_root && (entry_name == "." || entry_name == "..")) return;
+    if (!RoundTrips(entry_name)) return;
     if (winpath::MatchPattern(name, entry_name)) search->names.emplace_back(entry_name);
-  }
-  sys::closedir(dir);
+  });
   if (err != 0) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
   if (search->names.empty()) return ERROR_FILE_NOT_FOUND;
   std::sort(search->names.begin(), search->names.end(), NtfsOrder);

@@ -75,7 +75,7 @@ DWORD OpenError(int err) {
 
 // Reads the names of an open folder; their metadata is read when each is
 // handed out, so an entry removed before its turn is skipped.
-DWORD ReadNames(TreeFolder* folder) {
+DWORD ReadFolder(TreeFolder* folder) {
   const int copy = sys::dup(folder->fd);
   if (copy < 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kFind);
   DIR* dir = sys::fdopendir(copy);
@@ -84,17 +84,9 @@ DWORD ReadNames(TreeFolder* folder) {
     sys::close(copy);
     return sys::Win32ErrorFromErrno(err, ErrnoOp::kFind);
   }
-  int err = 0;
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = sys::readdir(dir);
-    if (entry == nullptr) {
-      err = errno;
-      break;
-    }
-    if (IsEntryName(entry->d_name)) folder->names.emplace_back(entry->d_name);
-  }
-  sys::closedir(dir);
+  const int err = ReadNames(dir, [folder](const char* name) {
+    if (IsEntryName(name)) folder->names.emplace_back(name);
+  });
   if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kFind);
   std::sort(folder->names.begin(), folder->names.end(), NtfsOrder);
   return ERROR_SUCCESS;
@@ -103,26 +95,13 @@ DWORD ReadNames(TreeFolder* folder) {
 HANDLE Publish(int fd) {
   auto folder = std::make_shared<TreeFolder>();
   folder->fd = fd;
-  const DWORD error = ReadNames(folder.get());
+  const DWORD error = ReadFolder(folder.get());
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   SetLastError(ERROR_SUCCESS);
   return Folders::Get().Publish(std::move(folder));
-}
-
-// Whether `access` may open the entry now, given the share modes of the
-// handles open on it. Only a regular file is opened to ask other processes.
-DWORD CheckSharing(int dirfd, const char* name, const FileInfo& info, DWORD access) {
-  int probe = -1;
-  if (S_ISREG(info.mode)) {
-    probe = sys::openat(dirfd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0);
-  }
-  const DWORD error = ShareCheck({info.dev, info.ino}, probe, access,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (probe >= 0) sys::close(probe);
-  return error;
 }
 
 std::atomic<unsigned> g_temp_counter{0};
@@ -217,7 +196,7 @@ DWORD CopyFileAt(int from_dir, const char* name, int to_dir, const char* new_nam
     if (dest.dev == source.dev && dest.ino == source.ino) return ERROR_SHARING_VIOLATION;
     if (S_ISREG(dest.mode)) {
       if ((dest.mode & S_IWUSR) == 0) return ERROR_ACCESS_DENIED;
-      error = CheckSharing(to_dir, new_name, dest, FILE_WRITE_DATA);
+      error = CheckSharingAt(to_dir, new_name, dest, FILE_WRITE_DATA);
       if (error != ERROR_SUCCESS) return error;
     }
   }
@@ -304,6 +283,18 @@ int DescribeEntry(int dirfd, const char* at, std::string_view name, bool link_as
   data->dwReserved0 = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? IO_REPARSE_TAG_SYMLINK : 0;
   std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof(data->cFileName) - 1));
   return 0;
+}
+
+DWORD CheckSharingAt(int dirfd, const char* at, const FileInfo& info, DWORD access) {
+  // Opening a device or a pipe could act on it, so only files.
+  int probe = -1;
+  if (S_ISREG(info.mode)) {
+    probe = sys::openat(dirfd, at, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0);
+  }
+  const DWORD error = ShareCheck({info.dev, info.ino}, probe, access,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (probe >= 0) sys::close(probe);
+  return error;
 }
 
 bool FolderMarkedReadOnly(int dirfd, const char* name) {
@@ -485,7 +476,7 @@ EXTERN_C {
       return files::Fail(ERROR_ACCESS_DENIED);
     }
     if (!S_ISLNK(info.mode)) {
-      const DWORD error = files::CheckSharing(folder->fd, lpName, info, DELETE);
+      const DWORD error = files::CheckSharingAt(folder->fd, lpName, info, DELETE);
       if (error != ERROR_SUCCESS) return files::Fail(error);
     }
     if (sys::unlinkat(folder->fd, lpName, flags) != 0) {
