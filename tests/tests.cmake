@@ -45,12 +45,29 @@ if(TARGET tessary-run)
 endif()
 
 if(TESSARY_FUZZ)
+  # The code under test is compiled again for the fuzzers, with coverage and
+  # the sanitizers, so that the fuzzer is led by its branches and sees its
+  # memory errors; the libraries of the other targets stay as they are.
+  set(_fuzz_flags -fsanitize=fuzzer-no-link,address,undefined)
+  add_library(tessary_platform_fuzz OBJECT ${TESSARY_PLATFORM_SOURCES})
+  target_compile_options(tessary_platform_fuzz PRIVATE ${_fuzz_flags})
+  add_library(tessary_core_fuzz OBJECT ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp
+              ${TESSARY_GEN}/tessary_dispatch.cpp)
+  add_dependencies(tessary_core_fuzz tessary_typelib)
+  target_compile_options(tessary_core_fuzz PRIVATE ${_fuzz_flags})
+  # Fuzzers that drive the objects (through the class factories) need the core.
+  set(_fuzzers_with_core dispatch_fuzz)
+
   file(GLOB _fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
   foreach(src ${_fuzzers})
     get_filename_component(name ${src} NAME_WE)
-    add_executable(${name} ${src})
+    add_executable(${name} ${src} $<TARGET_OBJECTS:tessary_platform_fuzz>)
+    if(name IN_LIST _fuzzers_with_core)
+      target_sources(${name} PRIVATE $<TARGET_OBJECTS:tessary_core_fuzz>)
+      add_dependencies(${name} tessary_typelib)
+    endif()
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_libraries(${name} PRIVATE tessary-platform)
+    target_link_libraries(${name} PRIVATE dl pthread)
   endforeach()
 endif()
