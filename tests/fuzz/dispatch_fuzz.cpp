@@ -597,6 +597,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   g_box.canary = g_box.root / "canary";
   g_box.store = g_box.root / "registry.reg";
   std::atexit([] {
+    umount2(g_box.root.c_str(), MNT_DETACH);  // it is its own writable mount
     std::error_code ec;
     fs::remove_all(g_box.root, ec);
   });
