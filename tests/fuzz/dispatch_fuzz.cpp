@@ -590,6 +590,13 @@ void Call(Input& in, Pool& pool) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  // With the rest read-only, a run cannot remove its own (emptied) folder
+  // from /tmp; the next run does. A folder in use is not empty.
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/tmp", ec)) {
+    if (entry.path().filename().string().rfind("tessary-dispatch-fuzz-", 0) == 0)
+      rmdir(entry.path().c_str());
+  }
   char pattern[] = "/tmp/tessary-dispatch-fuzz-XXXXXX";
   if (!mkdtemp(pattern)) __builtin_trap();
   g_box.root = pattern;

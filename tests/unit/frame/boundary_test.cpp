@@ -2,10 +2,12 @@
 // that runs out of memory (or throws anything else) ends its call through
 // IDispatch with an HRESULT instead of unwinding into the caller, and the
 // Win32-style services answer their failure value with the last error set.
+// Also what reaches a member declared with an enumeration: any long.
 #include <gtest/gtest.h>
 
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #include "frame/com_object.h"
 #include "platform/guard.h"
@@ -21,6 +23,11 @@ class Thrower : public Object<Thrower, IDictionary> {
   HRESULT STDMETHODCALLTYPE Exists(VARIANT*, VARIANT_BOOL*) override {
     throw std::logic_error("broken invariant");
   }
+  HRESULT STDMETHODCALLTYPE put_CompareMode(CompareMethod mode) override {
+    mode_ = static_cast<LONG>(mode);
+    return S_OK;
+  }
+  LONG mode_ = 0;
 };
 
 constexpr DISPID kCount = 0x60020003;
@@ -53,6 +60,26 @@ TEST(BoundaryTest, ExceptionInMemberBecomesHResult) {
     IErrorInfo* record = nullptr;
     EXPECT_EQ(S_FALSE, GetErrorInfo(0, &record));
     if (record) record->Release();
+  }
+  object->Release();
+}
+
+TEST(BoundaryTest, EnumerationArgumentTakesAnyLong) {
+  // Without a fixed type, values outside the enumerators' range have no
+  // meaning in C++ (and the sanitizer stops the load of one).
+  EXPECT_TRUE((std::is_same_v<std::underlying_type_t<CompareMethod>, int>));
+  Thrower* object = nullptr;
+  ASSERT_EQ(S_OK, CreateObject(&object));
+  for (LONG value : {-1L, 0x7FFFFFFFL, 5L}) {
+    VARIANT mode;
+    VariantInit(&mode);
+    mode.vt = VT_I4;
+    mode.lVal = value;
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&mode, &put, 1, 1};
+    EXPECT_EQ(S_OK, static_cast<IDictionary*>(object)->Invoke(9, IID_NULL, 0, DISPATCH_PROPERTYPUT,
+                                                              &params, nullptr, nullptr, nullptr));
+    EXPECT_EQ(value, object->mode_);
   }
   object->Release();
 }
