@@ -18,6 +18,7 @@
 
 #include "frame/errors.h"
 #include "frame/module.h"
+#include "platform/guard.h"
 #include "platform/system.h"
 #include "tessary_stubs.h"
 
@@ -119,7 +120,7 @@ class Object : public gen::NotImplemented<Dispatch>,
     } else {
       (void)(false || ... ||
              (IsEqualIID(riid, Iid<Private>::Get()) ? (*ppv = static_cast<Private*>(this), true)
-                                                     : false));
+                                                    : false));
     }
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
@@ -156,14 +157,19 @@ class Object : public gen::NotImplemented<Dispatch>,
     info->Release();
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                   UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     flags = EnumeratorFlags(id, flags);
     ITypeInfo* info = nullptr;
     HRESULT hr = TypeInfoFor(Iid<Dispatch>::Get(), lcid, &info);
     if (FAILED(hr)) return hr;
-    hr = info->Invoke(static_cast<Dispatch*>(this), id, flags, params, result, excep, arg_err);
+    // The system's dispatcher calls the member; what the member throws is
+    // stopped here rather than left to unwind the system's frames.
+    hr = GuardHr([&] {
+      return info->Invoke(static_cast<Dispatch*>(this), id, flags, params, result, excep, arg_err);
+    });
     info->Release();
     return hr;
   }
@@ -182,10 +188,14 @@ class Object : public gen::NotImplemented<Dispatch>,
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                           DISPID* ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return dispatch::GetIDsOfNames(Index(), dispatch::InfoOf<Dispatch>(), names, count, ids);
+    // The index is built on first use, and building it allocates.
+    return GuardHr([&] {
+      return dispatch::GetIDsOfNames(Index(), dispatch::InfoOf<Dispatch>(), names, count, ids);
+    });
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                   UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     flags = EnumeratorFlags(id, flags);
     return dispatch::Invoke(dispatch::InfoOf<Dispatch>(), static_cast<Dispatch*>(this), id, flags,
@@ -268,7 +278,7 @@ HRESULT CreateInstance(REFIID riid, void** ppv) {
 }  // namespace tessary
 
 // Defines the creator the class table names for a creatable class.
-#define TESSARY_CREATABLE(Class)                                  \
-  HRESULT CreateInstance_##Class(REFIID riid, void** ppv) {       \
-    return tessary::CreateInstance<Class>(riid, ppv);             \
+#define TESSARY_CREATABLE(Class)                            \
+  HRESULT CreateInstance_##Class(REFIID riid, void** ppv) { \
+    return tessary::CreateInstance<Class>(riid, ppv);       \
   }

@@ -12,6 +12,7 @@
 #include "frame/dispatch_table.h"
 #include "frame/name_index.h"
 #include "platform/automation.h"
+#include "platform/guard.h"
 
 namespace tessary::dispatch {
 namespace {
@@ -116,8 +117,8 @@ HRESULT SetDefault(const ParamInfo& p, VARIANT* out, bool* owned) {
 
 }  // namespace
 
-HRESULT GetIDsOfNames(const NameIndex& index, const InterfaceInfo& info, LPOLESTR* names, UINT count,
-                      DISPID* ids) {
+HRESULT GetIDsOfNames(const NameIndex& index, const InterfaceInfo& info, LPOLESTR* names,
+                      UINT count, DISPID* ids) {
   if (!names || !ids) return E_POINTER;
   if (count == 0) return E_INVALIDARG;
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
@@ -146,8 +147,10 @@ HRESULT GetIDsOfNames(const NameIndex& index, const InterfaceInfo& info, LPOLEST
   return hr;
 }
 
-HRESULT Invoke(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DISPPARAMS* params,
-               VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+namespace {
+
+HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flags,
+                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
   if (!params) return E_POINTER;
   if (params->cArgs && !params->rgvarg) return E_POINTER;
   if (params->cNamedArgs > params->cArgs || (params->cNamedArgs && !params->rgdispidNamedArgs))
@@ -229,6 +232,22 @@ HRESULT Invoke(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DIS
     VariantClear(&r);
   }
   return hr;
+}
+
+}  // namespace
+
+// Every member call of the POSIX build passes here (every generated thunk is
+// called from InvokeMember), so this is where a C++ exception thrown by a
+// member or by the coercion of its arguments stops.
+// The member was cut short, so whatever error record the thread holds says
+// nothing about this failure; the caller gets the bare HRESULT.
+HRESULT Invoke(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DISPPARAMS* params,
+               VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+  return Guard([&] { return InvokeMember(info, self, id, flags, params, result, excep, arg_err); },
+               [](HRESULT hr) {
+                 SetErrorInfo(0, nullptr);
+                 return hr;
+               });
 }
 
 }  // namespace tessary::dispatch

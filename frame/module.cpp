@@ -5,6 +5,7 @@
 
 #include "frame/class_table.h"
 #include "frame/com_object.h"
+#include "platform/guard.h"
 #include "platform/modules.h"
 #include "platform/registry.h"
 #ifdef _WIN32
@@ -26,7 +27,8 @@ class ClassFactory : public IClassFactory, public RefCounted<ClassFactory> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
+      return E_NOINTERFACE;
     *ppv = static_cast<IClassFactory*>(this);
     AddRef();
     return S_OK;
@@ -38,7 +40,7 @@ class ClassFactory : public IClassFactory, public RefCounted<ClassFactory> {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return entry_->create(riid, ppv);
+    return GuardHr([&] { return entry_->create(riid, ppv); });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
@@ -56,8 +58,8 @@ class ClassFactory : public IClassFactory, public RefCounted<ClassFactory> {
 std::string GuidText(const GUID& g) {
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
-                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   return text;
 }
 

@@ -3,6 +3,7 @@
 // system they are built for.
 #include "frame/module.h"
 #include "frame/switches.h"
+#include "platform/guard.h"
 #include "platform/modules.h"
 
 #ifdef _WIN32
@@ -39,12 +40,19 @@ __attribute__((destructor)) void OnUnload() { tessary::ModuleDetach(); }
 
 #endif
 
+// The host calls these from C; nothing thrown below may reach it.
 TESSARY_ENTRY DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
-  return tessary::GetClassObject(clsid, riid, ppv);
+  return tessary::GuardHr([&] { return tessary::GetClassObject(clsid, riid, ppv); });
 }
 
-TESSARY_ENTRY DllCanUnloadNow() { return tessary::CanUnloadNow(); }
+TESSARY_ENTRY DllCanUnloadNow() {
+  return tessary::GuardHr([&] { return tessary::CanUnloadNow(); });
+}
 
-TESSARY_ENTRY DllRegisterServer() { return tessary::RegisterServer(); }
+TESSARY_ENTRY DllRegisterServer() {
+  return tessary::GuardHr([&] { return tessary::RegisterServer(); });
+}
 
-TESSARY_ENTRY DllUnregisterServer() { return tessary::UnregisterServer(); }
+TESSARY_ENTRY DllUnregisterServer() {
+  return tessary::GuardHr([&] { return tessary::UnregisterServer(); });
+}

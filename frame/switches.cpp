@@ -1,6 +1,7 @@
 #include "frame/switches.h"
 
 #include "frame/errors.h"
+#include "platform/guard.h"
 #include "platform/registry.h"
 
 namespace tessary {
@@ -56,7 +57,17 @@ void ReadFeatureSwitches(FeatureSwitches* out) {
   if (!read) DisableAll(out);
 }
 
-void LoadFeatureSwitches() { ReadFeatureSwitches(&g_switches); }
+void LoadFeatureSwitches() {
+  // A read cut short says nothing about what the administrator set, so the
+  // switches that guard dangerous operations stay on rather than default to
+  // allowing them.
+  Guard([] { ReadFeatureSwitches(&g_switches); },
+        [](HRESULT) {
+          g_switches = FeatureSwitches{};
+          g_switches.disable_register_dll = 1;
+          g_switches.disable_delete = 1;
+        });
+}
 
 const FeatureSwitches& Switches() { return g_switches; }
 

@@ -171,7 +171,7 @@ duk_ret_t PushMethod(duk_context* ctx, IDispatch* object, DISPID member) {
   object->AddRef();
   ref->object = object;
   ref->member = member;
-  duk_push_c_function(ctx, CallMethod, DUK_VARARGS);
+  duk_push_c_function(ctx, Native<CallMethod>, DUK_VARARGS);
   AttachRef(ctx, -1, ref);
   if (!duk_get_prop_string(ctx, 0, kMethodsKey)) {
     duk_pop(ctx);
@@ -354,18 +354,18 @@ void InvokeMember(IDispatch* object, DISPID member, WORD flags, VARIANT* args, U
 }
 
 void InstallDispatch(duk_context* ctx) {
-  duk_push_c_function(ctx, FinalizeRef, 2);
+  duk_push_c_function(ctx, Native<FinalizeRef>, 2);
   StashPut(ctx, "finalizer");
-  duk_push_c_function(ctx, DefaultValue, 0);
+  duk_push_c_function(ctx, Native<DefaultValue>, 0);
   StashPut(ctx, "defaultValue");
   duk_push_bare_object(ctx);
-  duk_push_c_function(ctx, TrapGet, 3);
+  duk_push_c_function(ctx, Native<TrapGet>, 3);
   duk_put_prop_string(ctx, -2, "get");
-  duk_push_c_function(ctx, TrapSet, 4);
+  duk_push_c_function(ctx, Native<TrapSet>, 4);
   duk_put_prop_string(ctx, -2, "set");
-  duk_push_c_function(ctx, TrapHas, 2);
+  duk_push_c_function(ctx, Native<TrapHas>, 2);
   duk_put_prop_string(ctx, -2, "has");
-  duk_push_c_function(ctx, TrapApply, 3);
+  duk_push_c_function(ctx, Native<TrapApply>, 3);
   duk_put_prop_string(ctx, -2, "apply");
   StashPut(ctx, "handler");
 }
@@ -398,7 +398,7 @@ void PushDispatchOwned(duk_context* ctx, IDispatch* object) {
     ThrowHostError(ctx, E_OUTOFMEMORY, "Out of memory");
   }
   ref->object = object;
-  duk_push_c_function(ctx, TargetCall, DUK_VARARGS);
+  duk_push_c_function(ctx, Native<TargetCall>, DUK_VARARGS);
   AttachRef(ctx, -1, ref);
   StashGet(ctx, "handler");
   duk_push_proxy(ctx, 0);

@@ -90,7 +90,7 @@ duk_ret_t BuildError(duk_context* ctx, void* udata) {
 }
 
 [[noreturn]] void ThrowJob(duk_context* ctx, ErrorJob* job) {
-  duk_safe_call(ctx, BuildError, job, 0, 1);
+  duk_safe_call(ctx, Safe<BuildError>, job, 0, 1);
   SysFreeString(job->source);
   SysFreeString(job->description);
   Rethrow(ctx);
@@ -260,7 +260,7 @@ duk_ret_t Report(duk_context* ctx, void* udata) {
 
 void ReportUncaught(duk_context* ctx, const char* name, bool compilation) {
   ReportJob job{name, compilation};
-  bool reported = Protect(ctx, Report, &job, 1);
+  bool reported = Protect(ctx, Safe<Report>, &job, 1);
   duk_pop(ctx);
   if (!reported) {
     std::fflush(stdout);
@@ -292,7 +292,7 @@ duk_ret_t Setup(duk_context* ctx, void* udata) {
   duk_get_global_string(ctx, "Error");
   StashPut(ctx, "Error");
   duk_get_global_string(ctx, "Duktape");
-  duk_push_c_function(ctx, OnThrow, 1);
+  duk_push_c_function(ctx, Native<OnThrow>, 1);
   duk_put_prop_string(ctx, -2, "errThrow");
   duk_pop(ctx);
   duk_push_string(ctx, "<host>");
@@ -555,6 +555,8 @@ void ThrowHostError(duk_context* ctx, HRESULT hr, const char* description) {
   ThrowJob(ctx, &job);
 }
 
+void ThrowCaughtException(duk_context* ctx, HRESULT hr) { ThrowHostError(ctx, hr, KnownText(hr)); }
+
 void Rethrow(duk_context* ctx) {
   duk_throw_raw(ctx);
   std::abort();  // not reached: the engine's header does not say so to every compiler
@@ -580,11 +582,11 @@ int RunScript(const ScriptJob& job) {
   }
   duk_context* ctx = g_ctx;
   int status = 0;
-  if (!Protect(ctx, Setup, const_cast<ScriptJob*>(&job), 0)) {
+  if (!Protect(ctx, Safe<Setup>, const_cast<ScriptJob*>(&job), 0)) {
     std::fprintf(stderr, "tessary-run: cannot set up the script host: %s\n",
                  duk_safe_to_string(ctx, -1));
     status = 1;
-  } else if (!Protect(ctx, Compile, const_cast<ScriptJob*>(&job), 0)) {
+  } else if (!Protect(ctx, Safe<Compile>, const_cast<ScriptJob*>(&job), 0)) {
     ReportUncaught(ctx, job.name, true);
     status = 1;
   } else {

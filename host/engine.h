@@ -27,6 +27,7 @@
 #include <cstdio>
 
 #include "platform/automation.h"
+#include "platform/guard.h"
 
 namespace tessary::host {
 
@@ -64,7 +65,7 @@ BSTR ToBstr(duk_context* ctx, duk_idx_t idx);
 // Writes the string at `idx` to a stream as UTF-8.
 void WriteString(duk_context* ctx, duk_idx_t idx, std::FILE* stream);
 
-// Runs `fn` in protected mode over the top `nargs` values, which it replaces
+// Runs `fn` (a Safe<...>) in protected mode over the top `nargs` values, which it replaces
 // by exactly one value: what `fn` returned (undefined when it returned
 // nothing) or, on failure, the error, for the caller to release what it
 // holds and Rethrow.
@@ -83,6 +84,38 @@ void StashGet(duk_context* ctx, const char* key);  // pushes the value
 [[noreturn]] void ThrowHostError(duk_context* ctx, HRESULT hr, const char* description);
 // Throws the value on top of the stack (an error a protected call caught).
 [[noreturn]] void Rethrow(duk_context* ctx);
+
+// Throws the script error for a C++ exception that `hr` names (E_OUTOFMEMORY
+// or E_UNEXPECTED, see platform/guard.h).
+[[noreturn]] void ThrowCaughtException(duk_context* ctx, HRESULT hr);
+
+// Every C function the engine calls is handed to it through one of these.
+// A C++ exception must not unwind the engine's C frames (they would be left
+// half done), and the engine's own error, a longjmp, must not leave a catch
+// block (the exception would never be freed): the exception is caught inside
+// and thrown on as a script error once the handler has ended. The engine's
+// errors pass through untouched, as the wrappers hold nothing to destroy.
+template <duk_ret_t (*Fn)(duk_context*)>
+duk_ret_t Native(duk_context* ctx) {
+  duk_ret_t ret = 0;
+  const HRESULT hr = GuardHr([&] {
+    ret = Fn(ctx);
+    return S_OK;
+  });
+  if (FAILED(hr)) ThrowCaughtException(ctx, hr);
+  return ret;
+}
+
+template <duk_ret_t (*Fn)(duk_context*, void*)>
+duk_ret_t Safe(duk_context* ctx, void* udata) {
+  duk_ret_t ret = 0;
+  const HRESULT hr = GuardHr([&] {
+    ret = Fn(ctx, udata);
+    return S_OK;
+  });
+  if (FAILED(hr)) ThrowCaughtException(ctx, hr);
+  return ret;
+}
 
 // Ends the process from inside a running script: releases every object the
 // script holds, lets unused modules unload and exits with `code`.

@@ -433,14 +433,14 @@ void PushVariant(duk_context* ctx, const VARIANT* v) {
 }
 
 void PushAndClear(duk_context* ctx, VARIANT* v) {
-  bool pushed = Protect(ctx, PushJob, v, 0);
+  bool pushed = Protect(ctx, Safe<PushJob>, v, 0);
   VariantClear(v);
   if (!pushed) Rethrow(ctx);
 }
 
 void ToVariants(duk_context* ctx, duk_idx_t first, duk_idx_t count, VARIANT* out) {
   ConvertJob job{duk_normalize_index(ctx, first), count, out};
-  if (!Protect(ctx, ConvertAll, &job, 0)) {
+  if (!Protect(ctx, Safe<ConvertAll>, &job, 0)) {
     ClearVariants(out, static_cast<size_t>(count));
     Rethrow(ctx);
   }

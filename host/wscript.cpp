@@ -452,14 +452,14 @@ void PushArguments(duk_context* ctx, const ScriptJob& job) {
     PushUtf8(ctx, job.argv[i]);
     duk_put_prop_index(ctx, list, static_cast<duk_uarridx_t>(i));
   }
-  duk_idx_t arguments = duk_push_c_function(ctx, ArgumentsItem, 1);
+  duk_idx_t arguments = duk_push_c_function(ctx, Native<ArgumentsItem>, 1);
   duk_dup(ctx, list);
   duk_put_prop_string(ctx, arguments, kListKey);
-  duk_push_c_function(ctx, ArgumentsItem, 1);
+  duk_push_c_function(ctx, Native<ArgumentsItem>, 1);
   duk_dup(ctx, list);
   duk_put_prop_string(ctx, -2, kListKey);
   duk_put_prop_string(ctx, arguments, "Item");
-  duk_push_c_function(ctx, ArgumentsCount, 0);
+  duk_push_c_function(ctx, Native<ArgumentsCount>, 0);
   duk_dup(ctx, list);
   duk_put_prop_string(ctx, -2, kListKey);
   duk_put_prop_string(ctx, arguments, "Count");
@@ -475,8 +475,8 @@ void PushArguments(duk_context* ctx, const ScriptJob& job) {
 
 void PushStream(duk_context* ctx, duk_int_t which) {
   static const Method kStream[] = {
-      {"Write", StreamWrite, 1, 0},
-      {"WriteLine", StreamWrite, 1, 2},
+      {"Write", Native<StreamWrite>, 1, 0},
+      {"WriteLine", Native<StreamWrite>, 1, 2},
   };
   duk_push_object(ctx);
   for (const Method& m : kStream) {
@@ -497,31 +497,33 @@ HostRef* VBArrayHolder(duk_context* ctx, duk_idx_t idx) {
 }
 
 void InstallScriptHost(duk_context* ctx, const ScriptJob& job) {
-  duk_push_c_function(ctx, CreateObject, DUK_VARARGS);
+  duk_push_c_function(ctx, Native<CreateObject>, DUK_VARARGS);
   duk_put_global_string(ctx, "ActiveXObject");
 
   static const Method kEnumerator[] = {
-      {"atEnd", EnumeratorAtEnd, 0, 0},
-      {"moveNext", EnumeratorMoveNext, 0, 0},
-      {"moveFirst", EnumeratorMoveFirst, 0, 0},
-      {"item", EnumeratorItem, 0, 0},
+      {"atEnd", Native<EnumeratorAtEnd>, 0, 0},
+      {"moveNext", Native<EnumeratorMoveNext>, 0, 0},
+      {"moveFirst", Native<EnumeratorMoveFirst>, 0, 0},
+      {"item", Native<EnumeratorItem>, 0, 0},
   };
-  DefineClass(ctx, "Enumerator", EnumeratorNew, kEnumerator,
+  DefineClass(ctx, "Enumerator", Native<EnumeratorNew>, kEnumerator,
               sizeof kEnumerator / sizeof kEnumerator[0], "Enumerator.prototype");
 
   static const Method kVBArray[] = {
-      {"dimensions", VBArrayDimensions, 0, 0}, {"lbound", VBArrayBound, 1, 0},
-      {"ubound", VBArrayBound, 1, 1},          {"getItem", VBArrayGetItem, DUK_VARARGS, 0},
-      {"toArray", VBArrayToArray, 0, 0},
+      {"dimensions", Native<VBArrayDimensions>, 0, 0},
+      {"lbound", Native<VBArrayBound>, 1, 0},
+      {"ubound", Native<VBArrayBound>, 1, 1},
+      {"getItem", Native<VBArrayGetItem>, DUK_VARARGS, 0},
+      {"toArray", Native<VBArrayToArray>, 0, 0},
   };
-  DefineClass(ctx, "VBArray", VBArrayNew, kVBArray, sizeof kVBArray / sizeof kVBArray[0],
+  DefineClass(ctx, "VBArray", Native<VBArrayNew>, kVBArray, sizeof kVBArray / sizeof kVBArray[0],
               "VBArray.prototype");
 
   static const Method kWScript[] = {
-      {"Echo", Echo, DUK_VARARGS, 0},
-      {"Quit", Quit, DUK_VARARGS, 0},
-      {"CreateObject", CreateObject, DUK_VARARGS, 0},
-      {"Sleep", Sleep, 1, 0},
+      {"Echo", Native<Echo>, DUK_VARARGS, 0},
+      {"Quit", Native<Quit>, DUK_VARARGS, 0},
+      {"CreateObject", Native<CreateObject>, DUK_VARARGS, 0},
+      {"Sleep", Native<Sleep>, 1, 0},
   };
   duk_push_object(ctx);
   PutMethods(ctx, kWScript, sizeof kWScript / sizeof kWScript[0]);

@@ -45,12 +45,34 @@ if(TARGET tessary-run)
 endif()
 
 if(TESSARY_FUZZ)
+  # The dispatch fuzzer drives the whole module: the code under test is
+  # compiled again for it, with coverage and the sanitizers, so that the
+  # fuzzer is led by its branches and sees its memory errors (undefined
+  # behaviour stops the run like a crash). The other fuzzers build what they
+  # test into themselves and take the rest from the platform library.
+  set(_fuzz_flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
+  add_library(tessary_platform_fuzz OBJECT EXCLUDE_FROM_ALL ${TESSARY_PLATFORM_SOURCES})
+  target_compile_options(tessary_platform_fuzz PRIVATE ${_fuzz_flags})
+  add_library(tessary_core_fuzz OBJECT EXCLUDE_FROM_ALL ${TESSARY_CORE_SOURCES}
+              ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp)
+  add_dependencies(tessary_core_fuzz tessary_typelib)
+  target_compile_options(tessary_core_fuzz PRIVATE ${_fuzz_flags})
+  set(_whole_module_fuzzers dispatch_fuzz)
+
   file(GLOB _fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
   foreach(src ${_fuzzers})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
-    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined
+                                           -fno-sanitize-recover=undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_libraries(${name} PRIVATE tessary-platform)
+    if(name IN_LIST _whole_module_fuzzers)
+      target_sources(${name} PRIVATE $<TARGET_OBJECTS:tessary_platform_fuzz>
+                                     $<TARGET_OBJECTS:tessary_core_fuzz>)
+      add_dependencies(${name} tessary_typelib)
+      target_link_libraries(${name} PRIVATE dl pthread)
+    else()
+      target_link_libraries(${name} PRIVATE tessary-platform)
+    endif()
   endforeach()
 endif()

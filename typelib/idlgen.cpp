@@ -523,6 +523,19 @@ class Generator {
     // is the empty string by convention.
     size_t at;
     while ((at = text.find("= L\"\"")) != std::string::npos) text.replace(at, 5, "= NULL");
+    // A script may pass any long where an enumeration is declared, as the
+    // system's dispatcher does, and C++ gives a value outside an
+    // enumeration's own range no meaning unless the enumeration has a fixed
+    // type: every enumeration is given int, as Windows compilers give it.
+    const std::string opening = "typedef enum ";
+    for (at = text.find(opening); at != std::string::npos; at = text.find(opening, at + 1)) {
+      const size_t brace = text.find(" {", at);
+      if (brace == std::string::npos || text.find('\n', at) < brace) continue;
+      text.insert(brace, " TESSARY_ENUM_BASE");
+    }
+    text = "#ifdef __cplusplus\n#define TESSARY_ENUM_BASE : int\n#else\n#define TESSARY_ENUM_BASE\n"
+           "#endif\n" +
+           text;
     Write("tessary.h", text);
   }
 

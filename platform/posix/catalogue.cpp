@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "platform/guard.h"
 #include "platform/modules.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -178,95 +179,106 @@ EXTERN_C {
   void CoUninitialize(void) {}
 
   HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
-    if (!lpszProgID || !lpclsid) return E_INVALIDARG;
-    std::string name = Narrow(lpszProgID);
-    if (!name.empty() && name[0] == '{') return ClsidFromText(name, lpclsid);
-    // A backslash would walk into some other key of the catalogue.
-    if (name.empty() || name.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
-    for (int hop = 0; hop < kMaxCurVerHops; ++hop) {
-      std::string text;
-      LSTATUS rc = ReadDefaultString(name + "\\CLSID", &text);
-      if (rc == ERROR_SUCCESS) return ClsidFromText(text, lpclsid);
-      if (!Missing(rc)) return REGDB_E_READREGDB;
-      rc = ReadDefaultString(name + "\\CurVer", &text);
-      if (Missing(rc)) return CO_E_CLASSSTRING;
-      if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
-      if (text.empty() || text.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
-      name = text;
-    }
-    return CO_E_CLASSSTRING;
+    return tessary::GuardHr([&]() -> HRESULT {
+      if (!lpszProgID || !lpclsid) return E_INVALIDARG;
+      std::string name = Narrow(lpszProgID);
+      if (!name.empty() && name[0] == '{') return ClsidFromText(name, lpclsid);
+      // A backslash would walk into some other key of the catalogue.
+      if (name.empty() || name.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
+      for (int hop = 0; hop < kMaxCurVerHops; ++hop) {
+        std::string text;
+        LSTATUS rc = ReadDefaultString(name + "\\CLSID", &text);
+        if (rc == ERROR_SUCCESS) return ClsidFromText(text, lpclsid);
+        if (!Missing(rc)) return REGDB_E_READREGDB;
+        rc = ReadDefaultString(name + "\\CurVer", &text);
+        if (Missing(rc)) return CO_E_CLASSSTRING;
+        if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
+        if (text.empty() || text.find('\\') != std::string::npos) return CO_E_CLASSSTRING;
+        name = text;
+      }
+      return CO_E_CLASSSTRING;
+    });
   }
 
   HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR * lplpszProgID) {
-    if (!lplpszProgID) return E_INVALIDARG;
-    *lplpszProgID = nullptr;
-    std::string text;
-    LSTATUS rc = ReadDefaultString("CLSID\\" + GuidText(clsid) + "\\ProgID", &text);
-    if (Missing(rc)) return REGDB_E_CLASSNOTREG;
-    if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
-    if (text.empty()) return REGDB_E_CLASSNOTREG;
-    std::u16string wide = Widen(text);
-    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
-    if (!out) return E_OUTOFMEMORY;
-    std::char_traits<char16_t>::copy(out, wide.c_str(), wide.size() + 1);
-    *lplpszProgID = out;
-    return S_OK;
+    return tessary::GuardHr([&]() -> HRESULT {
+      if (!lplpszProgID) return E_INVALIDARG;
+      *lplpszProgID = nullptr;
+      std::string text;
+      LSTATUS rc = ReadDefaultString("CLSID\\" + GuidText(clsid) + "\\ProgID", &text);
+      if (Missing(rc)) return REGDB_E_CLASSNOTREG;
+      if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
+      if (text.empty()) return REGDB_E_CLASSNOTREG;
+      std::u16string wide = Widen(text);
+      auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
+      if (!out) return E_OUTOFMEMORY;
+      std::char_traits<char16_t>::copy(out, wide.c_str(), wide.size() + 1);
+      *lplpszProgID = out;
+      return S_OK;
+    });
   }
 
   HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
                            LPVOID * ppv) {
-    if (!ppv) return E_INVALIDARG;
-    *ppv = nullptr;
-    // Only in-process servers exist here.
-    if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
-    std::string path;
-    DWORD type = REG_SZ;
-    LSTATUS rc = ReadDefaultString("CLSID\\" + GuidText(rclsid) + "\\InprocServer32", &path, &type);
-    if (Missing(rc)) return REGDB_E_CLASSNOTREG;
-    if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
-    if (type == REG_EXPAND_SZ) path = ExpandEnvironment(path);
-    if (path.empty()) return REGDB_E_CLASSNOTREG;
+    return tessary::GuardHr([&]() -> HRESULT {
+      if (!ppv) return E_INVALIDARG;
+      *ppv = nullptr;
+      // Only in-process servers exist here.
+      if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+      std::string path;
+      DWORD type = REG_SZ;
+      LSTATUS rc =
+          ReadDefaultString("CLSID\\" + GuidText(rclsid) + "\\InprocServer32", &path, &type);
+      if (Missing(rc)) return REGDB_E_CLASSNOTREG;
+      if (rc != ERROR_SUCCESS) return REGDB_E_READREGDB;
+      if (type == REG_EXPAND_SZ) path = ExpandEnvironment(path);
+      if (path.empty()) return REGDB_E_CLASSNOTREG;
 
-    GetClassObjectProc get_class_object = nullptr;
-    HRESULT hr = AcquireServer(path, &get_class_object);
-    if (FAILED(hr)) return hr;
-    hr = get_class_object(rclsid, riid, ppv);
-    ReleaseServer(path);
-    return hr;
+      GetClassObjectProc get_class_object = nullptr;
+      HRESULT hr = AcquireServer(path, &get_class_object);
+      if (FAILED(hr)) return hr;
+      hr = get_class_object(rclsid, riid, ppv);
+      ReleaseServer(path);
+      return hr;
+    });
   }
 
   HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown * pUnkOuter, DWORD dwClsContext, REFIID riid,
                            LPVOID * ppv) {
-    if (!ppv) return E_INVALIDARG;
-    *ppv = nullptr;
-    IClassFactory* factory = nullptr;
-    HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
-                                  reinterpret_cast<void**>(&factory));
-    if (FAILED(hr)) return hr;
-    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-    factory->Release();
-    if (FAILED(hr)) *ppv = nullptr;
-    return hr;
+    return tessary::GuardHr([&]() -> HRESULT {
+      if (!ppv) return E_INVALIDARG;
+      *ppv = nullptr;
+      IClassFactory* factory = nullptr;
+      HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
+                                    reinterpret_cast<void**>(&factory));
+      if (FAILED(hr)) return hr;
+      hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+      factory->Release();
+      if (FAILED(hr)) *ppv = nullptr;
+      return hr;
+    });
   }
 
   void CoFreeUnusedLibraries(void) {
-    std::vector<HMODULE> unload;
-    {
-      ServerTable& table = Servers();
-      std::lock_guard<std::mutex> lock(table.mutex);
-      for (auto it = table.by_path.begin(); it != table.by_path.end();) {
-        Server& server = it->second;
-        // A module without DllCanUnloadNow is never unloaded, as on Windows.
-        if (server.calls_in_progress == 0 && server.can_unload_now &&
-            server.can_unload_now() == S_OK) {
-          unload.push_back(server.module);
-          it = table.by_path.erase(it);
-        } else {
-          ++it;
+    return tessary::GuardVoid([&]() -> void {
+      std::vector<HMODULE> unload;
+      {
+        ServerTable& table = Servers();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        for (auto it = table.by_path.begin(); it != table.by_path.end();) {
+          Server& server = it->second;
+          // A module without DllCanUnloadNow is never unloaded, as on Windows.
+          if (server.calls_in_progress == 0 && server.can_unload_now &&
+              server.can_unload_now() == S_OK) {
+            unload.push_back(server.module);
+            it = table.by_path.erase(it);
+          } else {
+            ++it;
+          }
         }
       }
-    }
-    for (HMODULE module : unload) FreeLibrary(module);
+      for (HMODULE module : unload) FreeLibrary(module);
+    });
   }
 
 }  // EXTERN_C

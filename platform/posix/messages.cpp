@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "platform/guard.h"
 #include "platform/system.h"
 
 namespace {
@@ -121,6 +122,7 @@ constexpr Message kMessages[] = {
     {ERROR_BAD_DEVICE, "The specified device name is invalid.\r\n"},
     {ERROR_NO_NETWORK, "The network is not present or not started.\r\n"},
     {ERROR_PRIVILEGE_NOT_HELD, "A required privilege is not held by the client.\r\n"},
+    {ERROR_INTERNAL_ERROR, "An internal error occurred.\r\n"},
     {ERROR_FILE_CORRUPT, "The file or directory is corrupted and unreadable.\r\n"},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      "The specified resource language ID cannot be found in the image file.\r\n"},
@@ -233,29 +235,29 @@ HLOCAL LocalFree(HLOCAL hMem) {
 
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      LPSTR lpBuffer, DWORD nSize, void* Arguments) {
-  const bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-  if (lpBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  if (allocate) *reinterpret_cast<LPSTR*>(lpBuffer) = nullptr;
+  return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+    const bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
+    if (lpBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (allocate) *reinterpret_cast<LPSTR*>(lpBuffer) = nullptr;
 
-  const char* text = nullptr;
-  if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
-    text = static_cast<const char*>(lpSource);
-    if (text == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
-    // There are no module message tables here, so FROM_HMODULE only ever
-    // falls back to the system's.
-    if (!IsKnownLanguage(dwLanguageId)) return Fail(ERROR_RESOURCE_LANG_NOT_FOUND);
-    DWORD code = dwMessageId;
-    // An HRESULT made from a Win32 error reads as that error, as on Windows.
-    if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFF;
-    text = FindMessage(code);
-    if (text == nullptr) return Fail(ERROR_MR_MID_NOT_FOUND);
-  } else {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
+    const char* text = nullptr;
+    if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
+      text = static_cast<const char*>(lpSource);
+      if (text == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
+      // There are no module message tables here, so FROM_HMODULE only ever
+      // falls back to the system's.
+      if (!IsKnownLanguage(dwLanguageId)) return Fail(ERROR_RESOURCE_LANG_NOT_FOUND);
+      DWORD code = dwMessageId;
+      // An HRESULT made from a Win32 error reads as that error, as on Windows.
+      if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFF;
+      text = FindMessage(code);
+      if (text == nullptr) return Fail(ERROR_MR_MID_NOT_FOUND);
+    } else {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
 
-  std::string result;
-  try {
+    std::string result;
     if (dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) {
       result = text;
     } else {
@@ -267,22 +269,20 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       if (!ExpandInserts(text, args, &result)) return Fail(ERROR_INVALID_PARAMETER);
     }
     ApplyWidth(dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK, &result);
-  } catch (const std::bad_alloc&) {
-    return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  }
 
-  const size_t needed = result.size() + 1;
-  if (allocate) {
-    const size_t bytes = needed > nSize ? needed : nSize;
-    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, bytes));
-    if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    memcpy(block, result.c_str(), needed);
-    *reinterpret_cast<LPSTR*>(lpBuffer) = block;
-  } else {
-    if (needed > nSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    memcpy(lpBuffer, result.c_str(), needed);
-  }
-  return static_cast<DWORD>(result.size());
+    const size_t needed = result.size() + 1;
+    if (allocate) {
+      const size_t bytes = needed > nSize ? needed : nSize;
+      char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, bytes));
+      if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+      memcpy(block, result.c_str(), needed);
+      *reinterpret_cast<LPSTR*>(lpBuffer) = block;
+    } else {
+      if (needed > nSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+      memcpy(lpBuffer, result.c_str(), needed);
+    }
+    return static_cast<DWORD>(result.size());
+  });
 }
 
 }  // extern "C"

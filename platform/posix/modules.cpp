@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/syscalls.h"
 #include "platform/system.h"
@@ -115,140 +116,150 @@ struct link_map* LinkMapOf(HMODULE module) {
 
 EXTERN_C {
   HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
-    if (!lpLibFileName || !*lpLibFileName || hFile) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return nullptr;
-    }
-    std::string path = HostModulePath(lpLibFileName);
-    // Anchored now, so GetModuleFileNameA gives a full path, as on Windows,
-    // whatever the current folder becomes later.
-    if (path.find('/') != std::string::npos && path[0] != '/') {
-      char cwd[PATH_MAX];
-      if (sys::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
-    }
-    ::dlerror();
-    void* handle = sys::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-      int err = errno;
-      const char* message = ::dlerror();
-      SetLastError(LoadError(path, err, message));
-      return nullptr;
-    }
-    ModuleTable& table = Modules();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    ++table.known[handle].references;
-    return reinterpret_cast<HMODULE>(handle);
+    return tessary::GuardWin32<HMODULE>(nullptr, [&]() -> HMODULE {
+      if (!lpLibFileName || !*lpLibFileName || hFile) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+      }
+      std::string path = HostModulePath(lpLibFileName);
+      // Anchored now, so GetModuleFileNameA gives a full path, as on Windows,
+      // whatever the current folder becomes later.
+      if (path.find('/') != std::string::npos && path[0] != '/') {
+        char cwd[PATH_MAX];
+        if (sys::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+      }
+      ::dlerror();
+      void* handle = sys::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!handle) {
+        int err = errno;
+        const char* message = ::dlerror();
+        SetLastError(LoadError(path, err, message));
+        return nullptr;
+      }
+      ModuleTable& table = Modules();
+      std::lock_guard<std::mutex> lock(table.mutex);
+      ++table.known[handle].references;
+      return reinterpret_cast<HMODULE>(handle);
+    });
   }
 
   HMODULE LoadLibraryA(LPCSTR lpLibFileName) { return LoadLibraryExA(lpLibFileName, nullptr, 0); }
 
   FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    if (!hModule || !Known(hModule)) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
-    // Small values are export ordinals on Windows; modules here have none.
-    if (!lpProcName || reinterpret_cast<uintptr_t>(lpProcName) < 0x10000) {
-      SetLastError(ERROR_PROC_NOT_FOUND);
-      return nullptr;
-    }
-    void* symbol = sys::dlsym(hModule, lpProcName);
-    if (!symbol) {
-      SetLastError(ERROR_PROC_NOT_FOUND);
-      return nullptr;
-    }
-    // dlsym also searches the libraries the module depends on; Windows answers
-    // only from the module's own exports.
-    struct link_map* own = LinkMapOf(hModule);
-    struct link_map* holder = nullptr;
-    Dl_info info;
-    if (own &&
-        sys::dladdr_rc(symbol, &info, reinterpret_cast<void**>(&holder), RTLD_DL_LINKMAP) == 0 &&
-        holder && holder != own) {
-      SetLastError(ERROR_PROC_NOT_FOUND);
-      return nullptr;
-    }
-    return reinterpret_cast<FARPROC>(symbol);
+    return tessary::GuardWin32<FARPROC>(nullptr, [&]() -> FARPROC {
+      if (!hModule || !Known(hModule)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      }
+      // Small values are export ordinals on Windows; modules here have none.
+      if (!lpProcName || reinterpret_cast<uintptr_t>(lpProcName) < 0x10000) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
+      void* symbol = sys::dlsym(hModule, lpProcName);
+      if (!symbol) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
+      // dlsym also searches the libraries the module depends on; Windows answers
+      // only from the module's own exports.
+      struct link_map* own = LinkMapOf(hModule);
+      struct link_map* holder = nullptr;
+      Dl_info info;
+      if (own &&
+          sys::dladdr_rc(symbol, &info, reinterpret_cast<void**>(&holder), RTLD_DL_LINKMAP) == 0 &&
+          holder && holder != own) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
+      return reinterpret_cast<FARPROC>(symbol);
+    });
   }
 
   BOOL FreeLibrary(HMODULE hLibModule) {
-    {
-      ModuleTable& table = Modules();
-      std::lock_guard<std::mutex> lock(table.mutex);
-      auto it = table.known.find(hLibModule);
-      // A handle nobody loaded through us holds no reference we could give back.
-      if (it == table.known.end() || it->second.references == 0) {
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      {
+        ModuleTable& table = Modules();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        auto it = table.known.find(hLibModule);
+        // A handle nobody loaded through us holds no reference we could give back.
+        if (it == table.known.end() || it->second.references == 0) {
+          SetLastError(ERROR_INVALID_HANDLE);
+          return FALSE;
+        }
+        // At the last reference the module may be unmapped; forget its handle
+        // rather than ever pass a dangling one to the loader.
+        if (--it->second.references == 0) table.known.erase(it);
+      }
+      if (sys::dlclose(hLibModule) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
       }
-      // At the last reference the module may be unmapped; forget its handle
-      // rather than ever pass a dangling one to the loader.
-      if (--it->second.references == 0) table.known.erase(it);
-    }
-    if (sys::dlclose(hLibModule) != 0) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    return TRUE;
+      return TRUE;
+    });
   }
 
   DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    if (!lpFilename && nSize) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
-    }
-    std::string path;
-    if (hModule) {
-      struct link_map* map = Known(hModule) ? LinkMapOf(hModule) : nullptr;
-      if (!map) {
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      if (!lpFilename && nSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+      }
+      std::string path;
+      if (hModule) {
+        struct link_map* map = Known(hModule) ? LinkMapOf(hModule) : nullptr;
+        if (!map) {
+          SetLastError(ERROR_MOD_NOT_FOUND);
+          return 0;
+        }
+        path = map->l_name ? map->l_name : "";
+      }
+      if (path.empty()) path = MainProgramPath();  // the main program's map has no name
+      if (path.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
       }
-      path = map->l_name ? map->l_name : "";
-    }
-    if (path.empty()) path = MainProgramPath();  // the main program's map has no name
-    if (path.empty()) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return 0;
-    }
-    path = ModulePathFromHost(std::move(path));
-    if (nSize == 0) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
-    // Windows truncates, terminates, and answers the buffer size.
-    if (path.size() >= nSize) {
-      memcpy(lpFilename, path.data(), nSize - 1);
-      lpFilename[nSize - 1] = '\0';
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return nSize;
-    }
-    memcpy(lpFilename, path.c_str(), path.size() + 1);
-    return static_cast<DWORD>(path.size());
+      path = ModulePathFromHost(std::move(path));
+      if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+      }
+      // Windows truncates, terminates, and answers the buffer size.
+      if (path.size() >= nSize) {
+        memcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+      }
+      memcpy(lpFilename, path.c_str(), path.size() + 1);
+      return static_cast<DWORD>(path.size());
+    });
   }
 
   HMODULE TessaryModuleFromAddress(const void* address) {
-    struct link_map* map = nullptr;
-    Dl_info info;
-    if (!address ||
-        sys::dladdr_rc(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 ||
-        !map) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    }
-    bool main_program = !map->l_name || !*map->l_name;
-    void* handle = sys::dlopen(main_program ? nullptr : map->l_name, RTLD_NOW | RTLD_NOLOAD);
-    if (!handle) {
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    }
-    // Like GetModuleHandle: no reference is kept, the handle is good while the
-    // module stays loaded.
-    sys::dlclose(handle);
-    ModuleTable& table = Modules();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    table.known.try_emplace(handle);
-    return reinterpret_cast<HMODULE>(handle);
+    return tessary::GuardWin32<HMODULE>(nullptr, [&]() -> HMODULE {
+      struct link_map* map = nullptr;
+      Dl_info info;
+      if (!address ||
+          sys::dladdr_rc(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 ||
+          !map) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+      }
+      bool main_program = !map->l_name || !*map->l_name;
+      void* handle = sys::dlopen(main_program ? nullptr : map->l_name, RTLD_NOW | RTLD_NOLOAD);
+      if (!handle) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+      }
+      // Like GetModuleHandle: no reference is kept, the handle is good while the
+      // module stays loaded.
+      sys::dlclose(handle);
+      ModuleTable& table = Modules();
+      std::lock_guard<std::mutex> lock(table.mutex);
+      table.known.try_emplace(handle);
+      return reinterpret_cast<HMODULE>(handle);
+    });
   }
 
 }  // EXTERN_C

@@ -8,13 +8,15 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/guard.h"
 #include "platform/registry.h"
 
 namespace {
 
 std::string ClassesRootText(const std::string& key) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return "";
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    return "";
   char text[256] = {0};
   DWORD size = sizeof text - 1;
   DWORD type = 0;
@@ -45,14 +47,16 @@ std::string TypeName(const std::string& path, DWORD attributes) {
 
 DWORD_PTR SHGetFileInfoA(LPCSTR pszPath, DWORD dwFileAttributes, SHFILEINFOA* psfi, UINT cbFileInfo,
                          UINT uFlags) {
-  if (!pszPath || !psfi || cbFileInfo < sizeof(SHFILEINFOA)) return 0;
-  DWORD attributes = GetFileAttributesA(pszPath);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  std::memset(psfi, 0, sizeof *psfi);
-  psfi->dwAttributes = attributes;
-  if (uFlags & SHGFI_TYPENAME) {
-    const std::string name = TypeName(pszPath, attributes);
-    std::strncpy(psfi->szTypeName, name.c_str(), sizeof psfi->szTypeName - 1);
-  }
-  return 1;
+  return tessary::GuardWin32<DWORD_PTR>(0, [&]() -> DWORD_PTR {
+    if (!pszPath || !psfi || cbFileInfo < sizeof(SHFILEINFOA)) return 0;
+    DWORD attributes = GetFileAttributesA(pszPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    std::memset(psfi, 0, sizeof *psfi);
+    psfi->dwAttributes = attributes;
+    if (uFlags & SHGFI_TYPENAME) {
+      const std::string name = TypeName(pszPath, attributes);
+      std::strncpy(psfi->szTypeName, name.c_str(), sizeof psfi->szTypeName - 1);
+    }
+    return 1;
+  });
 }

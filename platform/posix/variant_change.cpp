@@ -29,6 +29,7 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "platform/guard.h"
 
 namespace {
 
@@ -838,7 +839,8 @@ HRESULT ObjectToTarget(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, 
 
 HRESULT Convert(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, int depth, VARIANT* out) {
   const VARTYPE from = src.vt;
-  if (from == vt) return VariantCopy(out, const_cast<VARIANT*>(&src));  // a copy leaves its source as it was
+  if (from == vt)
+    return VariantCopy(out, const_cast<VARIANT*>(&src));  // a copy leaves its source as it was
   if (!IsConvertible(from)) return DISP_E_BADVARTYPE;
 
   // To VT_EMPTY or VT_NULL: any plain value is dropped; a null stays
@@ -933,8 +935,8 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, int dep
 }  // namespace
 
 extern "C" {
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lcid,
-                            USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags,
+                            VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if (vt & (VT_BYREF | VT_VECTOR | VT_RESERVED)) return DISP_E_BADVARTYPE;
   if (!IsConvertible(vt) && vt != (pvarSrc->vt & ~VT_BYREF)) return DISP_E_BADVARTYPE;
@@ -951,13 +953,11 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lci
 
   VARIANT result;
   VariantInit(&result);
-  HRESULT hr;
-  try {
-    hr = Convert(*from, vt, wFlags, lcid, 0, &result);
-  } catch (const std::bad_alloc&) {
-    VariantClear(&result);
-    hr = E_OUTOFMEMORY;
-  }
+  HRESULT hr = tessary::Guard([&] { return Convert(*from, vt, wFlags, lcid, 0, &result); },
+                              [&result](HRESULT failure) {
+                                VariantClear(&result);
+                                return failure;
+                              });
   VariantClear(&direct);
   if (FAILED(hr)) return hr;
 
@@ -972,8 +972,7 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, LCID lci
   return S_OK;
 }
 
-HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags,
-                          VARTYPE vt) {
+HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
   return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
 }
 

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/syscalls.h"
 #include "platform/winpath.h"
@@ -193,112 +194,122 @@ using files::FailWith;
 
 EXTERN_C {
   UINT GetDriveTypeA(LPCSTR lpRootPathName) {
-    files::HostPath path;
-    bool remote = false;
-    if (files::ResolveRoot(lpRootPathName, &path, &remote) != ERROR_SUCCESS) {
-      return DRIVE_NO_ROOT_DIR;
-    }
-    files::FileInfo info;
-    if (files::StatRoot(path, &info) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
-    return remote ? DRIVE_REMOTE : DRIVE_FIXED;
+    return tessary::GuardWin32<UINT>(DRIVE_UNKNOWN, [&]() -> UINT {
+      files::HostPath path;
+      bool remote = false;
+      if (files::ResolveRoot(lpRootPathName, &path, &remote) != ERROR_SUCCESS) {
+        return DRIVE_NO_ROOT_DIR;
+      }
+      files::FileInfo info;
+      if (files::StatRoot(path, &info) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
+      return remote ? DRIVE_REMOTE : DRIVE_FIXED;
+    });
   }
 
   DWORD GetLogicalDriveStringsA(DWORD nBufferLength, LPSTR lpBuffer) {
-    const std::shared_ptr<const files::Mapping> mapping = files::CurrentMapping();
-    std::string list;
-    for (int i = 0; i < 26; ++i) {
-      if (!mapping->drives[i].mapped) continue;
-      list += static_cast<char>('A' + i);
-      list.append(":\\", 2);
-      list += '\0';
-    }
-    // The list ends in a second terminator, which the result does not count.
-    if (lpBuffer == nullptr || list.size() + 1 > nBufferLength) {
-      return static_cast<DWORD>(list.size() + 1);
-    }
-    std::memcpy(lpBuffer, list.data(), list.size());
-    lpBuffer[list.size()] = '\0';
-    return static_cast<DWORD>(list.size());
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      const std::shared_ptr<const files::Mapping> mapping = files::CurrentMapping();
+      std::string list;
+      for (int i = 0; i < 26; ++i) {
+        if (!mapping->drives[i].mapped) continue;
+        list += static_cast<char>('A' + i);
+        list.append(":\\", 2);
+        list += '\0';
+      }
+      // The list ends in a second terminator, which the result does not count.
+      if (lpBuffer == nullptr || list.size() + 1 > nBufferLength) {
+        return static_cast<DWORD>(list.size() + 1);
+      }
+      std::memcpy(lpBuffer, list.data(), list.size());
+      lpBuffer[list.size()] = '\0';
+      return static_cast<DWORD>(list.size());
+    });
   }
 
   BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                              LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                              LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
                              DWORD nFileSystemNameSize) {
-    files::HostPath path;
-    bool remote = false;
-    DWORD error = files::ResolveRoot(lpRootPathName, &path, &remote);
-    if (error != ERROR_SUCCESS) return FailWith(error);
-    files::FileInfo info;
-    error = files::StatRoot(path, &info);
-    if (error != ERROR_SUCCESS) return FailWith(error);
-    struct statfs fs;
-    if (sys::statfs(path.host.c_str(), &fs) != 0) {
-      return FailWith(sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kVolume));
-    }
-    struct statvfs vfs;
-    if (sys::statvfs(path.host.c_str(), &vfs) != 0) {
-      return FailWith(sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kVolume));
-    }
-    const std::string name =
-        files::FileSystemName(path.host, info.dev, static_cast<uint64_t>(fs.f_type));
-    if (lpVolumeNameBuffer != nullptr) {
-      if (nVolumeNameSize == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-      lpVolumeNameBuffer[0] = '\0';
-    }
-    if (lpFileSystemNameBuffer != nullptr) {
-      if (name.size() + 1 > nFileSystemNameSize) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-      std::memcpy(lpFileSystemNameBuffer, name.c_str(), name.size() + 1);
-    }
-    if (lpVolumeSerialNumber != nullptr) *lpVolumeSerialNumber = files::VolumeSerialOf(info.dev);
-    if (lpMaximumComponentLength != nullptr) {
-      *lpMaximumComponentLength = static_cast<DWORD>(vfs.f_namemax);
-    }
-    if (lpFileSystemFlags != nullptr) {
-      DWORD flags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
-                    FILE_SUPPORTS_HARD_LINKS;
-      if ((vfs.f_flag & ST_RDONLY) != 0) flags |= FILE_READ_ONLY_VOLUME;
-      *lpFileSystemFlags = flags;
-    }
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      files::HostPath path;
+      bool remote = false;
+      DWORD error = files::ResolveRoot(lpRootPathName, &path, &remote);
+      if (error != ERROR_SUCCESS) return FailWith(error);
+      files::FileInfo info;
+      error = files::StatRoot(path, &info);
+      if (error != ERROR_SUCCESS) return FailWith(error);
+      struct statfs fs;
+      if (sys::statfs(path.host.c_str(), &fs) != 0) {
+        return FailWith(sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kVolume));
+      }
+      struct statvfs vfs;
+      if (sys::statvfs(path.host.c_str(), &vfs) != 0) {
+        return FailWith(sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kVolume));
+      }
+      const std::string name =
+          files::FileSystemName(path.host, info.dev, static_cast<uint64_t>(fs.f_type));
+      if (lpVolumeNameBuffer != nullptr) {
+        if (nVolumeNameSize == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+        lpVolumeNameBuffer[0] = '\0';
+      }
+      if (lpFileSystemNameBuffer != nullptr) {
+        if (name.size() + 1 > nFileSystemNameSize) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+        std::memcpy(lpFileSystemNameBuffer, name.c_str(), name.size() + 1);
+      }
+      if (lpVolumeSerialNumber != nullptr) *lpVolumeSerialNumber = files::VolumeSerialOf(info.dev);
+      if (lpMaximumComponentLength != nullptr) {
+        *lpMaximumComponentLength = static_cast<DWORD>(vfs.f_namemax);
+      }
+      if (lpFileSystemFlags != nullptr) {
+        DWORD flags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES |
+                      FILE_UNICODE_ON_DISK | FILE_SUPPORTS_HARD_LINKS;
+        if ((vfs.f_flag & ST_RDONLY) != 0) flags |= FILE_READ_ONLY_VOLUME;
+        *lpFileSystemFlags = flags;
+      }
+      return TRUE;
+    });
   }
 
   BOOL SetVolumeLabelA(LPCSTR lpRootPathName, LPCSTR lpVolumeName) {
-    files::HostPath path;
-    bool remote = false;
-    const DWORD error = files::ResolveRoot(lpRootPathName, &path, &remote);
-    if (error != ERROR_SUCCESS) return FailWith(error);
-    // Labels belong to the host's administration, not to us.
-    return FailWith(ERROR_NOT_SUPPORTED);
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      files::HostPath path;
+      bool remote = false;
+      const DWORD error = files::ResolveRoot(lpRootPathName, &path, &remote);
+      if (error != ERROR_SUCCESS) return FailWith(error);
+      // Labels belong to the host's administration, not to us.
+      return FailWith(ERROR_NOT_SUPPORTED);
+    });
   }
 
   BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
                            PULARGE_INTEGER lpTotalNumberOfBytes,
                            PULARGE_INTEGER lpTotalNumberOfFreeBytes) {
-    files::HostPath path;
-    DWORD error = ERROR_SUCCESS;
-    if (lpDirectoryName == nullptr) {
-      bool remote = false;
-      error = files::ResolveRoot(nullptr, &path, &remote);
-    } else {
-      error = files::ResolvePath(lpDirectoryName, files::PathUse::kName, &path);
-    }
-    if (error != ERROR_SUCCESS) return FailWith(error);
-    struct statvfs vfs;
-    if (sys::statvfs(path.host.c_str(), &vfs) != 0) {
-      return FailWith(files::ErrorForPath(errno, sys::ErrnoOp::kVolume, path.host));
-    }
-    const uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
-    if (lpFreeBytesAvailableToCaller != nullptr) {
-      lpFreeBytesAvailableToCaller->QuadPart = static_cast<uint64_t>(vfs.f_bavail) * unit;
-    }
-    if (lpTotalNumberOfBytes != nullptr) {
-      lpTotalNumberOfBytes->QuadPart = static_cast<uint64_t>(vfs.f_blocks) * unit;
-    }
-    if (lpTotalNumberOfFreeBytes != nullptr) {
-      lpTotalNumberOfFreeBytes->QuadPart = static_cast<uint64_t>(vfs.f_bfree) * unit;
-    }
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      files::HostPath path;
+      DWORD error = ERROR_SUCCESS;
+      if (lpDirectoryName == nullptr) {
+        bool remote = false;
+        error = files::ResolveRoot(nullptr, &path, &remote);
+      } else {
+        error = files::ResolvePath(lpDirectoryName, files::PathUse::kName, &path);
+      }
+      if (error != ERROR_SUCCESS) return FailWith(error);
+      struct statvfs vfs;
+      if (sys::statvfs(path.host.c_str(), &vfs) != 0) {
+        return FailWith(files::ErrorForPath(errno, sys::ErrnoOp::kVolume, path.host));
+      }
+      const uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+      if (lpFreeBytesAvailableToCaller != nullptr) {
+        lpFreeBytesAvailableToCaller->QuadPart = static_cast<uint64_t>(vfs.f_bavail) * unit;
+      }
+      if (lpTotalNumberOfBytes != nullptr) {
+        lpTotalNumberOfBytes->QuadPart = static_cast<uint64_t>(vfs.f_blocks) * unit;
+      }
+      if (lpTotalNumberOfFreeBytes != nullptr) {
+        lpTotalNumberOfFreeBytes->QuadPart = static_cast<uint64_t>(vfs.f_bfree) * unit;
+      }
+      return TRUE;
+    });
   }
 
   BOOL GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
@@ -324,26 +335,32 @@ EXTERN_C {
   }
 
   DWORD WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, LPDWORD lpnLength) {
-    DWORD result = ERROR_SUCCESS;
-    if (lpLocalName == nullptr || lpnLength == nullptr) {
-      result = ERROR_INVALID_PARAMETER;
-    } else if (!(tessary::winpath::IsDriveLetter(lpLocalName[0]) && lpLocalName[1] == ':' &&
-                 lpLocalName[2] == '\0')) {
-      result = ERROR_BAD_DEVICE;
-    } else {
-      const files::Mapping::Drive& drive =
-          files::CurrentMapping()->drives[tessary::winpath::UpperAscii(lpLocalName[0]) - 'A'];
-      if (!drive.mapped) {
-        result = ERROR_BAD_DEVICE;
-      } else if (drive.remote.empty()) {
-        result = ERROR_NOT_CONNECTED;
-      } else if (lpRemoteName == nullptr || drive.remote.size() + 1 > *lpnLength) {
-        *lpnLength = static_cast<DWORD>(drive.remote.size() + 1);
-        result = ERROR_MORE_DATA;
-      } else {
-        std::memcpy(lpRemoteName, drive.remote.c_str(), drive.remote.size() + 1);
-      }
-    }
+    // This service answers its error rather than a failure value.
+    const DWORD result = tessary::Guard(
+        [&]() -> DWORD {
+          DWORD error = ERROR_SUCCESS;
+          if (lpLocalName == nullptr || lpnLength == nullptr) {
+            error = ERROR_INVALID_PARAMETER;
+          } else if (!(tessary::winpath::IsDriveLetter(lpLocalName[0]) && lpLocalName[1] == ':' &&
+                       lpLocalName[2] == '\0')) {
+            error = ERROR_BAD_DEVICE;
+          } else {
+            const files::Mapping::Drive& drive =
+                files::CurrentMapping()->drives[tessary::winpath::UpperAscii(lpLocalName[0]) - 'A'];
+            if (!drive.mapped) {
+              error = ERROR_BAD_DEVICE;
+            } else if (drive.remote.empty()) {
+              error = ERROR_NOT_CONNECTED;
+            } else if (lpRemoteName == nullptr || drive.remote.size() + 1 > *lpnLength) {
+              *lpnLength = static_cast<DWORD>(drive.remote.size() + 1);
+              error = ERROR_MORE_DATA;
+            } else {
+              std::memcpy(lpRemoteName, drive.remote.c_str(), drive.remote.size() + 1);
+            }
+          }
+          return error;
+        },
+        [](HRESULT hr) { return tessary::Win32ErrorFor(hr); });
     SetLastError(result);
     return result;
   }
