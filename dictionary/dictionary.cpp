@@ -116,7 +116,7 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
     if (!rgelt || (celt != 1 && !fetched)) return E_POINTER;
     if (!snapshot_) return E_FAIL;
     // Callers sharing one enumerator each get items of their own.
-    tessary::Guard hold(&lock_);
+    tessary::ObjectLock hold(&lock_);
     const size_t left = snapshot_->count() - position_;
     const size_t n = celt < left ? celt : left;
     for (size_t i = 0; i < n; ++i) {
@@ -136,7 +136,7 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
     if (!snapshot_) return E_FAIL;
-    tessary::Guard hold(&lock_);
+    tessary::ObjectLock hold(&lock_);
     const size_t left = snapshot_->count() - position_;
     if (celt >= left) {
       position_ = snapshot_->count();
@@ -146,7 +146,7 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
-    tessary::Guard hold(&lock_);
+    tessary::ObjectLock hold(&lock_);
     position_ = 0;
     return S_OK;
   }
@@ -155,7 +155,7 @@ class ItemEnumerator : public IEnumVARIANT, public tessary::RefCounted<ItemEnume
     *ppenum = nullptr;
     size_t position = 0;
     {
-      tessary::Guard hold(&lock_);
+      tessary::ObjectLock hold(&lock_);
       position = position_;
     }
     ItemEnumerator* copy = new (std::nothrow) ItemEnumerator(snapshot_, position);

@@ -54,12 +54,14 @@ struct Iid<IEnumVARIANT> {
 
 // Holds a critical section for the rest of a scope. The sections are
 // recursive, so a member may call another member of the same object.
-class Guard {
+class ObjectLock {
  public:
-  explicit Guard(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
-  ~Guard() { LeaveCriticalSection(section_); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
+  explicit ObjectLock(CRITICAL_SECTION* section) : section_(section) {
+    EnterCriticalSection(section_);
+  }
+  ~ObjectLock() { LeaveCriticalSection(section_); }
+  ObjectLock(const ObjectLock&) = delete;
+  ObjectLock& operator=(const ObjectLock&) = delete;
 
  private:
   CRITICAL_SECTION* section_;
@@ -232,7 +234,7 @@ class Object : public gen::NotImplemented<Dispatch>,
   // object) is done after the guard is gone: that teardown may take other
   // objects' locks, and holding this one meanwhile can deadlock against a
   // thread that holds those and calls in here.
-  [[nodiscard]] Guard Lock() { return Guard(&lock_); }
+  [[nodiscard]] ObjectLock Lock() { return ObjectLock(&lock_); }
 
   CRITICAL_SECTION lock_;
 };
