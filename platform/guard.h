@@ -50,6 +50,13 @@ Result GuardWin32(Result failure, Body&& body) noexcept {
   });
 }
 
+// For services that return their error instead of setting it (the
+// registry's LSTATUS).
+template <class Body>
+LONG GuardStatus(Body&& body) noexcept {
+  return Guard(body, [](HRESULT hr) { return static_cast<LONG>(Win32ErrorFor(hr)); });
+}
+
 // For services without a result.
 template <class Body>
 void GuardVoid(Body&& body) noexcept {

@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/handle_table.h"
 #include "platform/posix/syscalls.h"
@@ -132,35 +133,42 @@ namespace files = tessary::files;
 
 EXTERN_C {
   HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-    if (lpFindFileData == nullptr) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return INVALID_HANDLE_VALUE;
-    }
-    std::shared_ptr<files::FindObject> search;
-    DWORD error = files::Start(lpFileName, &search);
-    if (error == ERROR_SUCCESS) error = files::NextEntry(search.get(), lpFindFileData);
-    if (error != ERROR_SUCCESS) {
-      // Everything that matched vanished while we looked: nothing found.
-      SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
-      return INVALID_HANDLE_VALUE;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return files::Searches::Get().Publish(std::move(search));
+    return tessary::GuardWin32<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+      if (lpFindFileData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+      }
+      std::shared_ptr<files::FindObject> search;
+      DWORD error = files::Start(lpFileName, &search);
+      if (error == ERROR_SUCCESS) error = files::NextEntry(search.get(), lpFindFileData);
+      if (error != ERROR_SUCCESS) {
+        // Everything that matched vanished while we looked: nothing found.
+        SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
+        return INVALID_HANDLE_VALUE;
+      }
+      SetLastError(ERROR_SUCCESS);
+      return files::Searches::Get().Publish(std::move(search));
+    });
   }
 
   BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-    const std::shared_ptr<files::FindObject> search = files::Searches::Get().Lookup(hFindFile);
-    if (!search) return files::FailWith(ERROR_INVALID_HANDLE);
-    if (lpFindFileData == nullptr) return files::FailWith(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(search->mutex);
-    const DWORD error = files::NextEntry(search.get(), lpFindFileData);
-    if (error != ERROR_SUCCESS) return files::FailWith(error);
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const std::shared_ptr<files::FindObject> search = files::Searches::Get().Lookup(hFindFile);
+      if (!search) return files::FailWith(ERROR_INVALID_HANDLE);
+      if (lpFindFileData == nullptr) return files::FailWith(ERROR_INVALID_PARAMETER);
+      std::lock_guard<std::mutex> lock(search->mutex);
+      const DWORD error = files::NextEntry(search.get(), lpFindFileData);
+      if (error != ERROR_SUCCESS) return files::FailWith(error);
+      return TRUE;
+    });
   }
 
   BOOL FindClose(HANDLE hFindFile) {
-    if (!files::Searches::Get().Unpublish(hFindFile)) return files::FailWith(ERROR_INVALID_HANDLE);
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      if (!files::Searches::Get().Unpublish(hFindFile))
+        return files::FailWith(ERROR_INVALID_HANDLE);
+      return TRUE;
+    });
   }
 
 }  // EXTERN_C

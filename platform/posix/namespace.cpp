@@ -31,6 +31,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/syscalls.h"
 #include "platform/winpath.h"
@@ -427,82 +428,95 @@ using tessary::files::CurrentMapping;
 EXTERN_C {
   DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
                          LPSTR * lpFilePart) {
-    if (lpFilePart != nullptr) *lpFilePart = nullptr;
-    if (lpFileName == nullptr) return tessary::files::FailWith(ERROR_INVALID_PARAMETER);
-    if (*lpFileName == '\0') return tessary::files::FailWith(ERROR_INVALID_NAME);
-    const std::string_view input(lpFileName);
-    std::string current;
-    const DWORD error = tessary::files::CurrentDirectoryFor(input, &current);
-    if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-    std::string full;
-    if (!tessary::winpath::FullPath(input, current, &full)) {
-      return tessary::files::FailWith(ERROR_INVALID_NAME);
-    }
-    const DWORD result = CopyOut(full, lpBuffer, nBufferLength);
-    if (result == full.size() && lpFilePart != nullptr) {
-      const size_t offset = tessary::winpath::FinalComponentOffset(full);
-      if (offset != std::string::npos) *lpFilePart = lpBuffer + offset;
-    }
-    return result;
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      if (lpFilePart != nullptr) *lpFilePart = nullptr;
+      if (lpFileName == nullptr) return tessary::files::FailWith(ERROR_INVALID_PARAMETER);
+      if (*lpFileName == '\0') return tessary::files::FailWith(ERROR_INVALID_NAME);
+      const std::string_view input(lpFileName);
+      std::string current;
+      const DWORD error = tessary::files::CurrentDirectoryFor(input, &current);
+      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
+      std::string full;
+      if (!tessary::winpath::FullPath(input, current, &full)) {
+        return tessary::files::FailWith(ERROR_INVALID_NAME);
+      }
+      const DWORD result = CopyOut(full, lpBuffer, nBufferLength);
+      if (result == full.size() && lpFilePart != nullptr) {
+        const size_t offset = tessary::winpath::FinalComponentOffset(full);
+        if (offset != std::string::npos) *lpFilePart = lpBuffer + offset;
+      }
+      return result;
+    });
   }
 
   DWORD GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
-    if (lpszLongPath == nullptr) return tessary::files::FailWith(ERROR_INVALID_PARAMETER);
-    tessary::files::HostPath path;
-    DWORD error = tessary::files::ResolvePath(lpszLongPath, tessary::files::PathUse::kName, &path);
-    if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-    tessary::files::FileInfo info;
-    const int err = tessary::files::StatPath(path.host, false, &info);
-    if (err != 0) {
-      return tessary::files::FailWith(
-          tessary::files::ErrorForPath(err, tessary::sys::ErrnoOp::kStat, path.host));
-    }
-    // No short names exist: every component already is its own short form.
-    return CopyOut(lpszLongPath, lpszShortPath, cchBuffer);
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      if (lpszLongPath == nullptr) return tessary::files::FailWith(ERROR_INVALID_PARAMETER);
+      tessary::files::HostPath path;
+      DWORD error =
+          tessary::files::ResolvePath(lpszLongPath, tessary::files::PathUse::kName, &path);
+      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
+      tessary::files::FileInfo info;
+      const int err = tessary::files::StatPath(path.host, false, &info);
+      if (err != 0) {
+        return tessary::files::FailWith(
+            tessary::files::ErrorForPath(err, tessary::sys::ErrnoOp::kStat, path.host));
+      }
+      // No short names exist: every component already is its own short form.
+      return CopyOut(lpszLongPath, lpszShortPath, cchBuffer);
+    });
   }
 
   DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::string current;
-    const DWORD error = tessary::files::CurrentDirectory(&current);
-    if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-    return CopyOut(current, lpBuffer, nBufferLength);
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      std::string current;
+      const DWORD error = tessary::files::CurrentDirectory(&current);
+      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
+      return CopyOut(current, lpBuffer, nBufferLength);
+    });
   }
 
   DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
-    if (mapping->store_error != ERROR_SUCCESS)
-      return tessary::files::FailWith(mapping->store_error);
-    const char* tmpdir = getenv("TMPDIR");
-    std::string folder;
-    if (!tessary::files::SpecialFolder(mapping->temp_folder, &folder) &&
-        !(tmpdir != nullptr && tessary::files::SpecialFolder(tmpdir, &folder)) &&
-        !tessary::files::SpecialFolder(tessary::files::kDefaultTempFolder, &folder)) {
-      return tessary::files::FailWith(ERROR_PATH_NOT_FOUND);
-    }
-    if (folder.back() != '\\') folder += '\\';
-    return CopyOut(folder, lpBuffer, nBufferLength);
+    return tessary::GuardWin32<DWORD>(0, [&]() -> DWORD {
+      const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+      if (mapping->store_error != ERROR_SUCCESS)
+        return tessary::files::FailWith(mapping->store_error);
+      const char* tmpdir = getenv("TMPDIR");
+      std::string folder;
+      if (!tessary::files::SpecialFolder(mapping->temp_folder, &folder) &&
+          !(tmpdir != nullptr && tessary::files::SpecialFolder(tmpdir, &folder)) &&
+          !tessary::files::SpecialFolder(tessary::files::kDefaultTempFolder, &folder)) {
+        return tessary::files::FailWith(ERROR_PATH_NOT_FOUND);
+      }
+      if (folder.back() != '\\') folder += '\\';
+      return CopyOut(folder, lpBuffer, nBufferLength);
+    });
   }
 
   UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
-    if (mapping->store_error != ERROR_SUCCESS)
-      return tessary::files::FailWith(mapping->store_error);
-    std::string folder;
-    const DWORD error = tessary::files::FolderServiceResult(
-        mapping->windows_folder, tessary::files::kDefaultWindowsFolder, &folder);
-    if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-    return CopyOut(folder, lpBuffer, uSize);
+    return tessary::GuardWin32<UINT>(0, [&]() -> UINT {
+      const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+      if (mapping->store_error != ERROR_SUCCESS)
+        return tessary::files::FailWith(mapping->store_error);
+      std::string folder;
+      const DWORD error = tessary::files::FolderServiceResult(
+          mapping->windows_folder, tessary::files::kDefaultWindowsFolder, &folder);
+      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
+      return CopyOut(folder, lpBuffer, uSize);
+    });
   }
 
   UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
-    if (mapping->store_error != ERROR_SUCCESS)
-      return tessary::files::FailWith(mapping->store_error);
-    std::string folder;
-    const DWORD error = tessary::files::FolderServiceResult(
-        mapping->system_folder, tessary::files::kDefaultSystemFolder, &folder);
-    if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-    return CopyOut(folder, lpBuffer, uSize);
+    return tessary::GuardWin32<UINT>(0, [&]() -> UINT {
+      const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
+      if (mapping->store_error != ERROR_SUCCESS)
+        return tessary::files::FailWith(mapping->store_error);
+      std::string folder;
+      const DWORD error = tessary::files::FolderServiceResult(
+          mapping->system_folder, tessary::files::kDefaultSystemFolder, &folder);
+      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
+      return CopyOut(folder, lpBuffer, uSize);
+    });
   }
 
 }  // EXTERN_C

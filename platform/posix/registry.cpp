@@ -48,6 +48,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/guard.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/regedit_format.h"
 #include "platform/posix/syscalls.h"
@@ -540,241 +541,267 @@ EXTERN_C {
 
   LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                         PHKEY phkResult) {
-    if (!phkResult) return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    KeyHandle target;
-    LSTATUS rc = Target(hKey, lpSubKey, &target);
-    if (rc != ERROR_SUCCESS) return rc;
-    Snapshot snapshot;
-    rc = LoadSnapshot(&snapshot);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (!snapshot.store->Find(target.root, target.path)) return MissingKey(*snapshot.store, hKey);
-    *phkResult = NewHandle(std::move(target));
-    return ERROR_SUCCESS;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (!phkResult) return ERROR_INVALID_PARAMETER;
+      *phkResult = nullptr;
+      KeyHandle target;
+      LSTATUS rc = Target(hKey, lpSubKey, &target);
+      if (rc != ERROR_SUCCESS) return rc;
+      Snapshot snapshot;
+      rc = LoadSnapshot(&snapshot);
+      if (rc != ERROR_SUCCESS) return rc;
+      if (!snapshot.store->Find(target.root, target.path)) return MissingKey(*snapshot.store, hKey);
+      *phkResult = NewHandle(std::move(target));
+      return ERROR_SUCCESS;
+    });
   }
 
   LSTATUS RegCreateKeyExA(
       HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
       LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    KeyHandle target;
-    LSTATUS rc = Target(hKey, lpSubKey, &target);
-    if (rc != ERROR_SUCCESS) return rc;
-    KeyHandle base;
-    rc = ResolveHandle(hKey, &base);
-    if (rc != ERROR_SUCCESS) return rc;
-
-    // Opening what exists needs no write, so no lock and no rewrite of the file.
-    Snapshot snapshot;
-    rc = LoadSnapshot(&snapshot);
-    if (rc != ERROR_SUCCESS) return rc;
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    if (!snapshot.store->Find(target.root, target.path)) {
-      rc = Transact([&](Store& store, bool* changed) -> LSTATUS {
-        Key* key = store.Find(base.root, base.path);
-        if (!key) return ERROR_KEY_DELETED;
-        for (size_t i = base.path.size(); i < target.path.size(); ++i) {
-          bool created = false;
-          key = key->AddSubkey(target.path[i], &created);
-          *changed = *changed || created;
-        }
-        if (*changed) disposition = REG_CREATED_NEW_KEY;
-        return ERROR_SUCCESS;
-      });
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
+      *phkResult = nullptr;
+      KeyHandle target;
+      LSTATUS rc = Target(hKey, lpSubKey, &target);
       if (rc != ERROR_SUCCESS) return rc;
-    }
-    if (lpdwDisposition) *lpdwDisposition = disposition;
-    *phkResult = NewHandle(std::move(target));
-    return ERROR_SUCCESS;
+      KeyHandle base;
+      rc = ResolveHandle(hKey, &base);
+      if (rc != ERROR_SUCCESS) return rc;
+
+      // Opening what exists needs no write, so no lock and no rewrite of the file.
+      Snapshot snapshot;
+      rc = LoadSnapshot(&snapshot);
+      if (rc != ERROR_SUCCESS) return rc;
+      DWORD disposition = REG_OPENED_EXISTING_KEY;
+      if (!snapshot.store->Find(target.root, target.path)) {
+        rc = Transact([&](Store& store, bool* changed) -> LSTATUS {
+          Key* key = store.Find(base.root, base.path);
+          if (!key) return ERROR_KEY_DELETED;
+          for (size_t i = base.path.size(); i < target.path.size(); ++i) {
+            bool created = false;
+            key = key->AddSubkey(target.path[i], &created);
+            *changed = *changed || created;
+          }
+          if (*changed) disposition = REG_CREATED_NEW_KEY;
+          return ERROR_SUCCESS;
+        });
+        if (rc != ERROR_SUCCESS) return rc;
+      }
+      if (lpdwDisposition) *lpdwDisposition = disposition;
+      *phkResult = NewHandle(std::move(target));
+      return ERROR_SUCCESS;
+    });
   }
 
   LSTATUS RegFlushKey(HKEY hKey) {
-    KeyHandle handle;
-    LSTATUS rc = ResolveHandle(hKey, &handle);
-    if (rc != ERROR_SUCCESS) return rc;
-    return FlushStore();
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      KeyHandle handle;
+      LSTATUS rc = ResolveHandle(hKey, &handle);
+      if (rc != ERROR_SUCCESS) return rc;
+      return FlushStore();
+    });
   }
 
   LSTATUS RegCloseKey(HKEY hKey) {
-    Root root;
-    if (PredefinedRoot(hKey, &root)) return ERROR_SUCCESS;
-    const KeyHandle* handle = reinterpret_cast<const KeyHandle*>(hKey);
-    {
-      HandleTable& table = Handles();
-      std::lock_guard<std::mutex> lock(table.mutex);
-      if (table.live.erase(handle) == 0) return ERROR_INVALID_HANDLE;
-    }
-    delete handle;
-    return ERROR_SUCCESS;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      Root root;
+      if (PredefinedRoot(hKey, &root)) return ERROR_SUCCESS;
+      const KeyHandle* handle = reinterpret_cast<const KeyHandle*>(hKey);
+      {
+        HandleTable& table = Handles();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        if (table.live.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+      }
+      delete handle;
+      return ERROR_SUCCESS;
+    });
   }
 
   LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                            LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-    Snapshot snapshot;
-    const Key* key = nullptr;
-    LSTATUS rc = KeyOf(hKey, &snapshot, &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    const Value* value = key->FindValue(lpValueName ? lpValueName : "");
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    return CopyOut(value->type, value->data.data(), value->data.size(), lpType, lpData, lpcbData);
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+      Snapshot snapshot;
+      const Key* key = nullptr;
+      LSTATUS rc = KeyOf(hKey, &snapshot, &key);
+      if (rc != ERROR_SUCCESS) return rc;
+      const Value* value = key->FindValue(lpValueName ? lpValueName : "");
+      if (!value) return ERROR_FILE_NOT_FOUND;
+      return CopyOut(value->type, value->data.data(), value->data.size(), lpType, lpData, lpcbData);
+    });
   }
 
   LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                            LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-    // The converters set the last error when they fail; registry calls never do.
-    struct KeepLastError {
-      DWORD saved = GetLastError();
-      ~KeepLastError() { SetLastError(saved); }
-    } keep;
-    std::string name;
-    if (lpValueName && *lpValueName) {
-      int n = WideCharToMultiByte(CP_ACP, 0, lpValueName, -1, nullptr, 0, nullptr, nullptr);
-      if (n <= 0) return ERROR_INVALID_PARAMETER;
-      name.resize(static_cast<size_t>(n));
-      if (WideCharToMultiByte(CP_ACP, 0, lpValueName, -1, name.data(), n, nullptr, nullptr) != n) {
-        return ERROR_INVALID_PARAMETER;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+      // The converters set the last error when they fail; registry calls never do.
+      struct KeepLastError {
+        DWORD saved = GetLastError();
+        ~KeepLastError() { SetLastError(saved); }
+      } keep;
+      std::string name;
+      if (lpValueName && *lpValueName) {
+        int n = WideCharToMultiByte(CP_ACP, 0, lpValueName, -1, nullptr, 0, nullptr, nullptr);
+        if (n <= 0) return ERROR_INVALID_PARAMETER;
+        name.resize(static_cast<size_t>(n));
+        if (WideCharToMultiByte(CP_ACP, 0, lpValueName, -1, name.data(), n, nullptr, nullptr) !=
+            n) {
+          return ERROR_INVALID_PARAMETER;
+        }
+        name.resize(static_cast<size_t>(n) - 1);
       }
-      name.resize(static_cast<size_t>(n) - 1);
-    }
-    Snapshot snapshot;
-    const Key* key = nullptr;
-    LSTATUS rc = KeyOf(hKey, &snapshot, &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    const Value* value = key->FindValue(name);
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    if (!IsStringType(value->type) || value->data.empty()) {
-      return CopyOut(value->type, value->data.data(), value->data.size(), lpType, lpData, lpcbData);
-    }
-    // As Windows hands W callers strings in UTF-16, terminators and all.
-    if (value->data.size() > 0x7fffffff) return ERROR_NOT_ENOUGH_MEMORY;
-    const char* bytes = reinterpret_cast<const char*>(value->data.data());
-    int size = static_cast<int>(value->data.size());
-    int units = MultiByteToWideChar(CP_ACP, 0, bytes, size, nullptr, 0);
-    std::u16string wide(units > 0 ? static_cast<size_t>(units) : 0, u'\0');
-    if (units > 0 && MultiByteToWideChar(CP_ACP, 0, bytes, size, wide.data(), units) != units) {
-      return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    return CopyOut(value->type, reinterpret_cast<const uint8_t*>(wide.data()),
-                   wide.size() * sizeof(char16_t), lpType, lpData, lpcbData);
+      Snapshot snapshot;
+      const Key* key = nullptr;
+      LSTATUS rc = KeyOf(hKey, &snapshot, &key);
+      if (rc != ERROR_SUCCESS) return rc;
+      const Value* value = key->FindValue(name);
+      if (!value) return ERROR_FILE_NOT_FOUND;
+      if (!IsStringType(value->type) || value->data.empty()) {
+        return CopyOut(value->type, value->data.data(), value->data.size(), lpType, lpData,
+                       lpcbData);
+      }
+      // As Windows hands W callers strings in UTF-16, terminators and all.
+      if (value->data.size() > 0x7fffffff) return ERROR_NOT_ENOUGH_MEMORY;
+      const char* bytes = reinterpret_cast<const char*>(value->data.data());
+      int size = static_cast<int>(value->data.size());
+      int units = MultiByteToWideChar(CP_ACP, 0, bytes, size, nullptr, 0);
+      std::u16string wide(units > 0 ? static_cast<size_t>(units) : 0, u'\0');
+      if (units > 0 && MultiByteToWideChar(CP_ACP, 0, bytes, size, wide.data(), units) != units) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+      }
+      return CopyOut(value->type, reinterpret_cast<const uint8_t*>(wide.data()),
+                     wide.size() * sizeof(char16_t), lpType, lpData, lpcbData);
+    });
   }
 
   LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                          const BYTE* lpData, DWORD cbData) {
-    if ((!lpData && cbData) || !ValueNameAcceptable(lpValueName)) return ERROR_INVALID_PARAMETER;
-    KeyHandle handle;
-    LSTATUS rc = ResolveHandle(hKey, &handle);
-    if (rc != ERROR_SUCCESS) return rc;
-    Value value;
-    value.name = lpValueName ? lpValueName : "";
-    value.type = dwType;
-    if (cbData) value.data.assign(lpData, lpData + cbData);
-    // Stored terminated whatever the caller counted, so every reader gets a
-    // terminated string (a multi-string ends with an empty one).
-    if (IsStringType(dwType)) {
-      if (value.data.empty() || value.data.back() != 0) value.data.push_back(0);
-      if (dwType == REG_MULTI_SZ && value.data.size() >= 2 && value.data[value.data.size() - 2]) {
-        value.data.push_back(0);
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if ((!lpData && cbData) || !ValueNameAcceptable(lpValueName)) return ERROR_INVALID_PARAMETER;
+      KeyHandle handle;
+      LSTATUS rc = ResolveHandle(hKey, &handle);
+      if (rc != ERROR_SUCCESS) return rc;
+      Value value;
+      value.name = lpValueName ? lpValueName : "";
+      value.type = dwType;
+      if (cbData) value.data.assign(lpData, lpData + cbData);
+      // Stored terminated whatever the caller counted, so every reader gets a
+      // terminated string (a multi-string ends with an empty one).
+      if (IsStringType(dwType)) {
+        if (value.data.empty() || value.data.back() != 0) value.data.push_back(0);
+        if (dwType == REG_MULTI_SZ && value.data.size() >= 2 && value.data[value.data.size() - 2]) {
+          value.data.push_back(0);
+        }
       }
-    }
-    return Transact([&](Store& store, bool* changed) -> LSTATUS {
-      Key* key = store.Find(handle.root, handle.path);
-      if (!key) return ERROR_KEY_DELETED;
-      const Value* old = key->FindValue(value.name);
-      *changed = !old || old->type != value.type || old->data != value.data;
-      if (*changed) key->SetValue(value);
-      return ERROR_SUCCESS;
+      return Transact([&](Store& store, bool* changed) -> LSTATUS {
+        Key* key = store.Find(handle.root, handle.path);
+        if (!key) return ERROR_KEY_DELETED;
+        const Value* old = key->FindValue(value.name);
+        *changed = !old || old->type != value.type || old->data != value.data;
+        if (*changed) key->SetValue(value);
+        return ERROR_SUCCESS;
+      });
     });
   }
 
   LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    KeyHandle handle;
-    LSTATUS rc = ResolveHandle(hKey, &handle);
-    if (rc != ERROR_SUCCESS) return rc;
-    std::string name = lpValueName ? lpValueName : "";
-    return Transact([&](Store& store, bool* changed) -> LSTATUS {
-      Key* key = store.Find(handle.root, handle.path);
-      if (!key) return ERROR_KEY_DELETED;
-      *changed = key->RemoveValue(name);
-      return *changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      KeyHandle handle;
+      LSTATUS rc = ResolveHandle(hKey, &handle);
+      if (rc != ERROR_SUCCESS) return rc;
+      std::string name = lpValueName ? lpValueName : "";
+      return Transact([&](Store& store, bool* changed) -> LSTATUS {
+        Key* key = store.Find(handle.root, handle.path);
+        if (!key) return ERROR_KEY_DELETED;
+        *changed = key->RemoveValue(name);
+        return *changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+      });
     });
   }
 
   LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (!lpSubKey) return ERROR_INVALID_PARAMETER;
-    KeyHandle target;
-    LSTATUS rc = Target(hKey, lpSubKey, &target);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (target.path.empty()) return ERROR_ACCESS_DENIED;  // the roots cannot go
-    return Transact([&](Store& store, bool* changed) -> LSTATUS {
-      Key* key = store.Find(target.root, target.path);
-      if (!key) return MissingKey(store, hKey);
-      // As on Windows: only a leaf key can be deleted this way.
-      if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
-      std::string leaf = target.path.back();
-      target.path.pop_back();
-      store.Find(target.root, target.path)->RemoveSubkey(leaf);
-      *changed = true;
-      return ERROR_SUCCESS;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+      KeyHandle target;
+      LSTATUS rc = Target(hKey, lpSubKey, &target);
+      if (rc != ERROR_SUCCESS) return rc;
+      if (target.path.empty()) return ERROR_ACCESS_DENIED;  // the roots cannot go
+      return Transact([&](Store& store, bool* changed) -> LSTATUS {
+        Key* key = store.Find(target.root, target.path);
+        if (!key) return MissingKey(store, hKey);
+        // As on Windows: only a leaf key can be deleted this way.
+        if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+        std::string leaf = target.path.back();
+        target.path.pop_back();
+        store.Find(target.root, target.path)->RemoveSubkey(leaf);
+        *changed = true;
+        return ERROR_SUCCESS;
+      });
     });
   }
 
   LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
-    KeyHandle target;
-    LSTATUS rc = Target(hKey, lpSubKey, &target);
-    if (rc != ERROR_SUCCESS) return rc;
-    bool contents_only = !lpSubKey || regedit::SplitKeyPath(lpSubKey).empty();
-    return Transact([&](Store& store, bool* changed) -> LSTATUS {
-      Key* key = store.Find(target.root, target.path);
-      if (!key) return contents_only ? ERROR_KEY_DELETED : MissingKey(store, hKey);
-      if (contents_only) {
-        *changed = !key->values.empty() || !key->subkeys.empty();
-        key->values.clear();
-        key->subkeys.clear();
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      KeyHandle target;
+      LSTATUS rc = Target(hKey, lpSubKey, &target);
+      if (rc != ERROR_SUCCESS) return rc;
+      bool contents_only = !lpSubKey || regedit::SplitKeyPath(lpSubKey).empty();
+      return Transact([&](Store& store, bool* changed) -> LSTATUS {
+        Key* key = store.Find(target.root, target.path);
+        if (!key) return contents_only ? ERROR_KEY_DELETED : MissingKey(store, hKey);
+        if (contents_only) {
+          *changed = !key->values.empty() || !key->subkeys.empty();
+          key->values.clear();
+          key->subkeys.clear();
+          return ERROR_SUCCESS;
+        }
+        std::string leaf = target.path.back();
+        target.path.pop_back();
+        store.Find(target.root, target.path)->RemoveSubkey(leaf);
+        *changed = true;
         return ERROR_SUCCESS;
-      }
-      std::string leaf = target.path.back();
-      target.path.pop_back();
-      store.Find(target.root, target.path)->RemoveSubkey(leaf);
-      *changed = true;
-      return ERROR_SUCCESS;
+      });
     });
   }
 
   LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                         LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                         PFILETIME lpftLastWriteTime) {
-    if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
-    Snapshot snapshot;
-    const Key* key = nullptr;
-    LSTATUS rc = KeyOf(hKey, &snapshot, &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    rc = CopyName(key->subkeys[dwIndex].name, lpName, lpcchName);
-    if (rc != ERROR_SUCCESS) return rc;
-    // Keys have no classes here; the store file's time stands for every key's.
-    if (lpClass && lpcchClass && *lpcchClass > 0) *lpClass = '\0';
-    if (lpcchClass) *lpcchClass = 0;
-    if (lpftLastWriteTime) *lpftLastWriteTime = FileTimeFromNanoseconds(snapshot.mtime_ns);
-    return ERROR_SUCCESS;
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
+      Snapshot snapshot;
+      const Key* key = nullptr;
+      LSTATUS rc = KeyOf(hKey, &snapshot, &key);
+      if (rc != ERROR_SUCCESS) return rc;
+      if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+      rc = CopyName(key->subkeys[dwIndex].name, lpName, lpcchName);
+      if (rc != ERROR_SUCCESS) return rc;
+      // Keys have no classes here; the store file's time stands for every key's.
+      if (lpClass && lpcchClass && *lpcchClass > 0) *lpClass = '\0';
+      if (lpcchClass) *lpcchClass = 0;
+      if (lpftLastWriteTime) *lpftLastWriteTime = FileTimeFromNanoseconds(snapshot.mtime_ns);
+      return ERROR_SUCCESS;
+    });
   }
 
   LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                         LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    Snapshot snapshot;
-    const Key* key = nullptr;
-    LSTATUS rc = KeyOf(hKey, &snapshot, &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
-    const Value& value = key->values[dwIndex];
-    rc = CopyName(value.name, lpValueName, lpcchValueName);
-    if (rc != ERROR_SUCCESS) return rc;
-    return CopyOut(value.type, value.data.data(), value.data.size(), lpType, lpData, lpcbData);
+    return tessary::GuardStatus([&]() -> LSTATUS {
+      if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
+        return ERROR_INVALID_PARAMETER;
+      }
+      Snapshot snapshot;
+      const Key* key = nullptr;
+      LSTATUS rc = KeyOf(hKey, &snapshot, &key);
+      if (rc != ERROR_SUCCESS) return rc;
+      if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
+      const Value& value = key->values[dwIndex];
+      rc = CopyName(value.name, lpValueName, lpcchValueName);
+      if (rc != ERROR_SUCCESS) return rc;
+      return CopyOut(value.type, value.data.data(), value.data.size(), lpType, lpData, lpcbData);
+    });
   }
 
 }  // EXTERN_C

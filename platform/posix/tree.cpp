@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/handle_table.h"
 #include "platform/posix/syscalls.h"
@@ -364,161 +365,181 @@ using sys::ErrnoOp;
 
 EXTERN_C {
   HANDLE TreeOpenFolder(LPCSTR lpPathName, BOOL bFollowLink) {
-    files::HostPath path;
-    const DWORD error = files::ResolvePath(lpPathName, files::PathUse::kName, &path);
-    if (error != ERROR_SUCCESS) {
-      SetLastError(error);
-      return INVALID_HANDLE_VALUE;
-    }
-    std::string host = path.host;
-    while (host.size() > 1 && host.back() == '/') host.pop_back();
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bFollowLink ? 0 : O_NOFOLLOW);
-    const int fd = sys::open(host.c_str(), flags, 0);
-    if (fd < 0) {
-      SetLastError(files::OpenError(errno));
-      return INVALID_HANDLE_VALUE;
-    }
-    return files::Publish(fd);
+    return tessary::GuardWin32<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+      files::HostPath path;
+      const DWORD error = files::ResolvePath(lpPathName, files::PathUse::kName, &path);
+      if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+      }
+      std::string host = path.host;
+      while (host.size() > 1 && host.back() == '/') host.pop_back();
+      const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bFollowLink ? 0 : O_NOFOLLOW);
+      const int fd = sys::open(host.c_str(), flags, 0);
+      if (fd < 0) {
+        SetLastError(files::OpenError(errno));
+        return INVALID_HANDLE_VALUE;
+      }
+      return files::Publish(fd);
+    });
   }
 
   HANDLE TreeOpenSubfolder(HANDLE hFolder, LPCSTR lpName) {
-    const auto parent = Folders::Get().Lookup(hFolder);
-    if (!parent) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (!files::IsEntryName(lpName)) {
-      SetLastError(ERROR_INVALID_NAME);
-      return INVALID_HANDLE_VALUE;
-    }
-    std::lock_guard<std::mutex> lock(parent->mutex);
-    const int fd =
-        sys::openat(parent->fd, lpName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
-    if (fd < 0) {
-      SetLastError(files::OpenError(errno));
-      return INVALID_HANDLE_VALUE;
-    }
-    FileInfo info;
-    const int err = files::StatFd(fd, &info);
-    const bool replaced = err == 0 && parent->last_name == lpName &&
-                          (info.dev != parent->last_id.dev || info.ino != parent->last_id.ino);
-    if (err != 0 || replaced) {
-      sys::close(fd);
-      SetLastError(err != 0 ? sys::Win32ErrorFromErrno(err, ErrnoOp::kStat) : ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    return files::Publish(fd);
+    return tessary::GuardWin32<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+      const auto parent = Folders::Get().Lookup(hFolder);
+      if (!parent) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+      }
+      if (!files::IsEntryName(lpName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+      }
+      std::lock_guard<std::mutex> lock(parent->mutex);
+      const int fd =
+          sys::openat(parent->fd, lpName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+      if (fd < 0) {
+        SetLastError(files::OpenError(errno));
+        return INVALID_HANDLE_VALUE;
+      }
+      FileInfo info;
+      const int err = files::StatFd(fd, &info);
+      const bool replaced = err == 0 && parent->last_name == lpName &&
+                            (info.dev != parent->last_id.dev || info.ino != parent->last_id.ino);
+      if (err != 0 || replaced) {
+        sys::close(fd);
+        SetLastError(err != 0 ? sys::Win32ErrorFromErrno(err, ErrnoOp::kStat)
+                              : ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+      }
+      return files::Publish(fd);
+    });
   }
 
   BOOL TreeCloseFolder(HANDLE hFolder) {
-    if (!Folders::Get().Unpublish(hFolder)) return files::Fail(ERROR_INVALID_HANDLE);
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      if (!Folders::Get().Unpublish(hFolder)) return files::Fail(ERROR_INVALID_HANDLE);
+      return TRUE;
+    });
   }
 
   BOOL TreeNextEntry(HANDLE hFolder, LPWIN32_FIND_DATAA lpFindFileData) {
-    const auto folder = Folders::Get().Lookup(hFolder);
-    if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
-    if (lpFindFileData == nullptr) return files::Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(folder->mutex);
-    while (folder->next < folder->names.size()) {
-      const std::string& name = folder->names[folder->next++];
-      files::FileId id;
-      const int err =
-          files::DescribeEntry(folder->fd, name.c_str(), name, true, lpFindFileData, &id);
-      if (err == ENOENT) continue;  // removed since the folder was read
-      if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kFind));
-      folder->last_name = name;
-      folder->last_id = id;
-      return TRUE;
-    }
-    return files::Fail(ERROR_NO_MORE_FILES);
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const auto folder = Folders::Get().Lookup(hFolder);
+      if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
+      if (lpFindFileData == nullptr) return files::Fail(ERROR_INVALID_PARAMETER);
+      std::lock_guard<std::mutex> lock(folder->mutex);
+      while (folder->next < folder->names.size()) {
+        const std::string& name = folder->names[folder->next++];
+        files::FileId id;
+        const int err =
+            files::DescribeEntry(folder->fd, name.c_str(), name, true, lpFindFileData, &id);
+        if (err == ENOENT) continue;  // removed since the folder was read
+        if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kFind));
+        folder->last_name = name;
+        folder->last_id = id;
+        return TRUE;
+      }
+      return files::Fail(ERROR_NO_MORE_FILES);
+    });
   }
 
   DWORD TreeGetEntryAttributes(HANDLE hFolder, LPCSTR lpName) {
-    const auto folder = Folders::Get().Lookup(hFolder);
-    DWORD error = !folder ? ERROR_INVALID_HANDLE
-                          : (files::IsEntryName(lpName) ? ERROR_SUCCESS : ERROR_INVALID_NAME);
-    FileInfo info;
-    if (error == ERROR_SUCCESS) {
-      const int err = files::StatAt(folder->fd, lpName, false, &info);
-      if (err == 0) return files::EntryAttributes(folder->fd, lpName, lpName, info);
-      error = err == ENOENT ? ERROR_FILE_NOT_FOUND : sys::Win32ErrorFromErrno(err, ErrnoOp::kStat);
-    }
-    SetLastError(error);
-    return INVALID_FILE_ATTRIBUTES;
+    return tessary::GuardWin32<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
+      const auto folder = Folders::Get().Lookup(hFolder);
+      DWORD error = !folder ? ERROR_INVALID_HANDLE
+                            : (files::IsEntryName(lpName) ? ERROR_SUCCESS : ERROR_INVALID_NAME);
+      FileInfo info;
+      if (error == ERROR_SUCCESS) {
+        const int err = files::StatAt(folder->fd, lpName, false, &info);
+        if (err == 0) return files::EntryAttributes(folder->fd, lpName, lpName, info);
+        error =
+            err == ENOENT ? ERROR_FILE_NOT_FOUND : sys::Win32ErrorFromErrno(err, ErrnoOp::kStat);
+      }
+      SetLastError(error);
+      return INVALID_FILE_ATTRIBUTES;
+    });
   }
 
   BOOL TreeSetEntryAttributes(HANDLE hFolder, LPCSTR lpName, DWORD dwFileAttributes) {
-    const auto folder = Folders::Get().Lookup(hFolder);
-    if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
-    if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
-    const DWORD error = files::SetAttributesAt(folder->fd, lpName, dwFileAttributes);
-    if (error != ERROR_SUCCESS) return files::Fail(error);
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const auto folder = Folders::Get().Lookup(hFolder);
+      if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
+      if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
+      const DWORD error = files::SetAttributesAt(folder->fd, lpName, dwFileAttributes);
+      if (error != ERROR_SUCCESS) return files::Fail(error);
+      return TRUE;
+    });
   }
 
   BOOL TreeDeleteEntry(HANDLE hFolder, LPCSTR lpName) {
-    const auto folder = Folders::Get().Lookup(hFolder);
-    if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
-    if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
-    FileInfo info;
-    int err = files::StatAt(folder->fd, lpName, false, &info);
-    if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kUnlink));
-    int flags = 0;
-    if (S_ISDIR(info.mode)) {
-      // Windows refuses to remove a read-only folder, and one with a handle
-      // that does not share deletion.
-      if ((info.mode & S_IWUSR) == 0 || files::FolderMarkedReadOnly(folder->fd, lpName)) {
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const auto folder = Folders::Get().Lookup(hFolder);
+      if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
+      if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
+      FileInfo info;
+      int err = files::StatAt(folder->fd, lpName, false, &info);
+      if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kUnlink));
+      int flags = 0;
+      if (S_ISDIR(info.mode)) {
+        // Windows refuses to remove a read-only folder, and one with a handle
+        // that does not share deletion.
+        if ((info.mode & S_IWUSR) == 0 || files::FolderMarkedReadOnly(folder->fd, lpName)) {
+          return files::Fail(ERROR_ACCESS_DENIED);
+        }
+        flags = AT_REMOVEDIR;
+      } else if (!S_ISLNK(info.mode) && (info.mode & S_IWUSR) == 0) {
         return files::Fail(ERROR_ACCESS_DENIED);
       }
-      flags = AT_REMOVEDIR;
-    } else if (!S_ISLNK(info.mode) && (info.mode & S_IWUSR) == 0) {
-      return files::Fail(ERROR_ACCESS_DENIED);
-    }
-    if (!S_ISLNK(info.mode)) {
-      const DWORD error = files::CheckSharingAt(folder->fd, lpName, info, DELETE);
-      if (error != ERROR_SUCCESS) return files::Fail(error);
-    }
-    if (sys::unlinkat(folder->fd, lpName, flags) != 0) {
-      return files::Fail(
-          sys::Win32ErrorFromErrno(errno, flags != 0 ? ErrnoOp::kRmdir : ErrnoOp::kUnlink));
-    }
-    return TRUE;
+      if (!S_ISLNK(info.mode)) {
+        const DWORD error = files::CheckSharingAt(folder->fd, lpName, info, DELETE);
+        if (error != ERROR_SUCCESS) return files::Fail(error);
+      }
+      if (sys::unlinkat(folder->fd, lpName, flags) != 0) {
+        return files::Fail(
+            sys::Win32ErrorFromErrno(errno, flags != 0 ? ErrnoOp::kRmdir : ErrnoOp::kUnlink));
+      }
+      return TRUE;
+    });
   }
 
   BOOL TreeCreateSubfolder(HANDLE hFolder, LPCSTR lpName) {
-    const auto folder = Folders::Get().Lookup(hFolder);
-    if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
-    if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
-    if (sys::mkdirat(folder->fd, lpName, 0777) != 0) {
-      return files::Fail(sys::Win32ErrorFromErrno(errno, ErrnoOp::kMkdir));
-    }
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const auto folder = Folders::Get().Lookup(hFolder);
+      if (!folder) return files::Fail(ERROR_INVALID_HANDLE);
+      if (!files::IsEntryName(lpName)) return files::Fail(ERROR_INVALID_NAME);
+      if (sys::mkdirat(folder->fd, lpName, 0777) != 0) {
+        return files::Fail(sys::Win32ErrorFromErrno(errno, ErrnoOp::kMkdir));
+      }
+      return TRUE;
+    });
   }
 
   BOOL TreeCopyEntry(HANDLE hFromFolder, LPCSTR lpName, HANDLE hToFolder, LPCSTR lpNewName,
                      DWORD dwCopyFlags) {
-    const auto from = Folders::Get().Lookup(hFromFolder);
-    const auto to = Folders::Get().Lookup(hToFolder);
-    if (!from || !to) return files::Fail(ERROR_INVALID_HANDLE);
-    if (!files::IsEntryName(lpName) || !files::IsEntryName(lpNewName)) {
-      return files::Fail(ERROR_INVALID_NAME);
-    }
-    const bool fail_if_exists = (dwCopyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0;
-    FileInfo info;
-    const int err = files::StatAt(from->fd, lpName, false, &info);
-    if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kOpenExisting));
-    DWORD error = ERROR_SUCCESS;
-    if (S_ISLNK(info.mode)) {
-      error = files::CopyLinkAt(from->fd, lpName, to->fd, lpNewName, fail_if_exists);
-    } else if (S_ISDIR(info.mode)) {
-      error = ERROR_ACCESS_DENIED;
-    } else if (!S_ISREG(info.mode)) {
-      error = ERROR_CANT_ACCESS_FILE;  // a pipe, socket or device is never read as a file
-    } else {
-      error = files::CopyFileAt(from->fd, lpName, to->fd, lpNewName, fail_if_exists);
-    }
-    if (error != ERROR_SUCCESS) return files::Fail(error);
-    return TRUE;
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const auto from = Folders::Get().Lookup(hFromFolder);
+      const auto to = Folders::Get().Lookup(hToFolder);
+      if (!from || !to) return files::Fail(ERROR_INVALID_HANDLE);
+      if (!files::IsEntryName(lpName) || !files::IsEntryName(lpNewName)) {
+        return files::Fail(ERROR_INVALID_NAME);
+      }
+      const bool fail_if_exists = (dwCopyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0;
+      FileInfo info;
+      const int err = files::StatAt(from->fd, lpName, false, &info);
+      if (err != 0) return files::Fail(sys::Win32ErrorFromErrno(err, ErrnoOp::kOpenExisting));
+      DWORD error = ERROR_SUCCESS;
+      if (S_ISLNK(info.mode)) {
+        error = files::CopyLinkAt(from->fd, lpName, to->fd, lpNewName, fail_if_exists);
+      } else if (S_ISDIR(info.mode)) {
+        error = ERROR_ACCESS_DENIED;
+      } else if (!S_ISREG(info.mode)) {
+        error = ERROR_CANT_ACCESS_FILE;  // a pipe, socket or device is never read as a file
+      } else {
+        error = files::CopyFileAt(from->fd, lpName, to->fd, lpNewName, fail_if_exists);
+      }
+      if (error != ERROR_SUCCESS) return files::Fail(error);
+      return TRUE;
+    });
   }
 }  // EXTERN_C
