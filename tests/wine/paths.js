@@ -50,7 +50,7 @@ var cases = [
   ["BuildPath", "a/", "b", "a/\\b"],
   ["GetDriveName", "c:\\x", "c:"],
   ["GetDriveName", "\\\\server\\share", "\\\\server\\share"],
-  ["GetDriveName", "\\\\server\\share\\dir", "\\\\server\\share\\dir"],
+  ["GetDriveName", "\\\\server\\share\\dir", "\\\\server\\share"],
   ["GetDriveName", "\\\\server", ""],
   ["GetDriveName", "x", ""],
   ["GetParentFolderName", "C:\\", ""],
