@@ -157,6 +157,7 @@ void AfterInjectedFailure<Call::closedir, DIR*>(DIR* dir) {
 #define Real_fgetxattr ::fgetxattr
 #define Real_fsetxattr ::fsetxattr
 #define Real_fremovexattr ::fremovexattr
+#define Real_lgetxattr ::lgetxattr
 
 TESSARY_SYSCALLS(TESSARY_SYSCALL_DEF)
 

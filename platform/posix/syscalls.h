@@ -82,7 +82,9 @@
     (fd, name, value, size))                                                                     \
   X(fsetxattr, int, (int fd, const char* name, const void* value, size_t size, int flags),       \
     (fd, name, value, size, flags))                                                              \
-  X(fremovexattr, int, (int fd, const char* name), (fd, name))
+  X(fremovexattr, int, (int fd, const char* name), (fd, name))                                   \
+  X(lgetxattr, ssize_t, (const char* path, const char* name, void* value, size_t size),          \
+    (path, name, value, size))
 
 namespace tessary::sys {
 

@@ -299,6 +299,9 @@ DWORD CheckSharingAt(int dirfd, const char* at, const FileInfo& info, DWORD acce
 }
 
 bool FolderMarkedReadOnly(int dirfd, const char* name) {
+  // A path needs one call; below an open folder there is no call that takes
+  // both, so the folder is opened first.
+  if (dirfd == AT_FDCWD) return sys::lgetxattr(name, kReadOnlyName, nullptr, 0) >= 0;
   const int fd =
       sys::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) return false;
