@@ -464,38 +464,37 @@ DWORD CheckDeleteSharing(const std::string& host, const FileInfo& info) {
 
 std::atomic<unsigned> g_temp_counter{0};
 
+// A temporary item beside a destination, removed unless released.
 struct TempFile {
-  std::string path;
+  int dirfd = AT_FDCWD;
+  std::string path;  // relative to dirfd
   int fd = -1;
   ~TempFile() {
     if (fd >= 0) sys::close(fd);
-    if (!path.empty()) sys::unlink(path.c_str());
+    if (!path.empty()) sys::unlinkat(dirfd, path.c_str(), 0);
   }
   // Hands the name over to its new owner (after the rename).
   void Release() { path.clear(); }
 };
 
-// A fresh name beside `host` for a temporary item; whoever makes the item
-// must still do so exclusively.
-std::string TempSiblingName(const std::string& host) {
-  const std::string folder = FolderOf(host);
-  char name[64];
-  std::snprintf(name, sizeof(name), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
-                g_temp_counter.fetch_add(1));
-  return folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+// The error of a call on `name` relative to `dirfd`: with a host path, a
+// missing folder on the way is told from a missing item, as Windows does.
+DWORD ErrorAt(int dirfd, int err, ErrnoOp op, const std::string& name) {
+  return dirfd == AT_FDCWD ? ErrorForPath(err, op, name) : sys::Win32ErrorFromErrno(err, op);
 }
 
-DWORD CreateTempSibling(const std::string& dest_host, TempFile* temp) {
+DWORD CreateTempSibling(int dirfd, const std::string& dest, TempFile* temp) {
+  temp->dirfd = dirfd;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = TempSiblingName(dest_host);
-    const int fd =
-        sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    std::string path = TempSiblingName(dest);
+    const int fd = sys::openat(
+        dirfd, path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd >= 0) {
       temp->fd = fd;
       temp->path = std::move(path);
       return ERROR_SUCCESS;
     }
-    if (errno != EEXIST) return ErrorForPath(errno, ErrnoOp::kCreateNew, path);
+    if (errno != EEXIST) return ErrorAt(dirfd, errno, ErrnoOp::kCreateNew, path);
   }
   return ERROR_FILE_EXISTS;
 }
@@ -611,17 +610,26 @@ SameFileMove DecideSameFileMove(bool same_parent, std::string_view from_name,
 
 // The link itself, made again at the destination with the same target; an
 // existing destination is replaced by rename so it never goes missing.
-DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists) {
-  if (to.is_root) return ERROR_ACCESS_DENIED;
+std::string TempSiblingName(const std::string& name) {
+  char temp[64];
+  std::snprintf(temp, sizeof(temp), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
+                g_temp_counter.fetch_add(1));
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return temp;
+  return name.substr(0, slash + 1) + temp;
+}
+
+DWORD CopyLinkAt(int from_dir, const std::string& name, int to_dir, const std::string& new_name,
+                 bool fail_if_exists) {
   FileInfo link_info;
-  int err = StatPath(from.host, false, &link_info);
-  if (err != 0) return ErrorForPath(err, ErrnoOp::kOpenExisting, from.host);
+  int err = StatAt(from_dir, name.c_str(), false, &link_info);
+  if (err != 0) return ErrorAt(from_dir, err, ErrnoOp::kOpenExisting, name);
   char target[PATH_MAX];
-  ssize_t length = sys::readlink(from.host.c_str(), target, sizeof target - 1);
-  if (length < 0) return ErrorForPath(errno, ErrnoOp::kOpenExisting, from.host);
+  const ssize_t length = sys::readlinkat(from_dir, name.c_str(), target, sizeof target - 1);
+  if (length < 0) return ErrorAt(from_dir, errno, ErrnoOp::kOpenExisting, name);
   target[length] = '\0';
   FileInfo dest_info;
-  err = StatPath(to.host, false, &dest_info);
+  err = StatAt(to_dir, new_name.c_str(), false, &dest_info);
   if (err == 0) {
     if (fail_if_exists) return ERROR_FILE_EXISTS;
     // The link onto another name of itself: a copy onto itself.
@@ -631,24 +639,105 @@ DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
     // Over the item it points at, the copy would put a link to itself in
     // place of that item's contents.
     FileInfo target_info;
-    if (StatPath(from.host, true, &target_info) == 0 && target_info.dev == dest_info.dev &&
-        target_info.ino == dest_info.ino) {
+    if (StatAt(from_dir, name.c_str(), true, &target_info) == 0 &&
+        target_info.dev == dest_info.dev && target_info.ino == dest_info.ino) {
       return ERROR_CANT_RESOLVE_FILENAME;
     }
     if (S_ISDIR(dest_info.mode)) return ERROR_ACCESS_DENIED;
   } else if (err != ENOENT) {
-    return ErrorForPath(err, ErrnoOp::kCopy, to.host);
+    return ErrorAt(to_dir, err, ErrnoOp::kCopy, new_name);
   }
-  std::string temp;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = TempSiblingName(to.host);
-    if (sys::symlink(target, temp.c_str()) == 0) break;
-    if (errno != EEXIST || attempt == 99) return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
+  // Made under a temporary name and renamed, so an existing destination is
+  // never missing.
+  TempFile temp;
+  temp.dirfd = to_dir;
+  for (int attempt = 0;; ++attempt) {
+    std::string path = TempSiblingName(new_name);
+    if (sys::symlinkat(target, to_dir, path.c_str()) == 0) {
+      temp.path = std::move(path);
+      break;
+    }
+    if (errno != EEXIST || attempt == 99) {
+      return ErrorAt(to_dir, errno, ErrnoOp::kCreateNew, new_name);
+    }
   }
-  if (sys::rename(temp.c_str(), to.host.c_str()) != 0) {
-    int rename_error = errno;
-    sys::unlink(temp.c_str());
-    return ErrorForPath(rename_error, ErrnoOp::kCopy, to.host);
+  if (sys::renameat2(to_dir, temp.path.c_str(), to_dir, new_name.c_str(),
+                     fail_if_exists ? RENAME_NOREPLACE : 0) != 0) {
+    return errno == EEXIST ? ERROR_FILE_EXISTS : ErrorAt(to_dir, errno, ErrnoOp::kCopy, new_name);
+  }
+  temp.Release();
+  return ERROR_SUCCESS;
+}
+
+DWORD CopyLinkInternal(const HostPath& from, const HostPath& to, bool fail_if_exists) {
+  if (to.is_root) return ERROR_ACCESS_DENIED;
+  return CopyLinkAt(AT_FDCWD, from.host, AT_FDCWD, to.host, fail_if_exists);
+}
+
+DWORD WriteCopyAt(int in, const FileInfo& source, int dirfd, const std::string& name, bool exists,
+                  bool fail_if_exists, bool durable) {
+  TempFile temp;
+  temp.dirfd = dirfd;
+  // A new destination is written in place: created exclusively, it is ours
+  // alone, and a failure removes it, so no partial file is left. An
+  // existing one is replaced by rename once the copy is complete, so it is
+  // never seen half written.
+  bool in_place = false;
+  if (!exists) {
+    const int fd = sys::openat(
+        dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) {
+      temp.fd = fd;
+      temp.path = name;
+      in_place = true;
+    } else if (errno != EEXIST) {
+      return ErrorAt(dirfd, errno, ErrnoOp::kCreateNew, name);
+    } else if (fail_if_exists) {
+      return ERROR_FILE_EXISTS;
+    }
+  }
+  if (!in_place) {
+    const DWORD error = CreateTempSibling(dirfd, name, &temp);
+    if (error != ERROR_SUCCESS) return error;
+  }
+  int err = CopyData(in, temp.fd);
+  if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
+  // Metadata is copied where the file system can keep it (vfat cannot).
+  sys::fchmod(temp.fd, source.mode & 0777);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, source.mtime};
+  sys::futimens(temp.fd, times);
+  if (durable && sys::fsync(temp.fd) != 0) {
+    return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
+  }
+  const int fd = temp.fd;
+  temp.fd = -1;
+  if (sys::close(fd) != 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
+
+  if (in_place) {
+    temp.Release();
+  } else if (fail_if_exists) {
+    if (sys::renameat2(dirfd, temp.path.c_str(), dirfd, name.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return errno == EEXIST ? ERROR_FILE_EXISTS
+                               : ErrorAt(dirfd, errno, ErrnoOp::kCreateNew, name);
+      }
+      // No RENAME_NOREPLACE here: a hard link is just as exclusive. The
+      // temporary name is then removed by ~TempFile.
+      if (sys::linkat(dirfd, temp.path.c_str(), dirfd, name.c_str(), 0) != 0) {
+        return errno == EEXIST ? ERROR_FILE_EXISTS
+                               : ErrorAt(dirfd, errno, ErrnoOp::kCreateNew, name);
+      }
+    } else {
+      temp.Release();
+    }
+  } else if (sys::renameat2(dirfd, temp.path.c_str(), dirfd, name.c_str(), 0) != 0) {
+    return ErrorAt(dirfd, errno, ErrnoOp::kCopy, name);
+  } else {
+    temp.Release();
+  }
+  if (durable) {
+    err = FsyncFolderOf(name);
+    if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
   }
   return ERROR_SUCCESS;
 }
@@ -692,73 +781,9 @@ DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_ex
     return ErrorForPath(err, ErrnoOp::kCopy, to.host);
   }
 
-  TempFile temp;
-  // A new destination is written in place: created exclusively, it is ours
-  // alone, and a failure removes it, so no partial file is left. An
-  // existing one is replaced by rename once the copy is complete, so it is
-  // never seen half written.
-  bool in_place = false;
-  if (err == ENOENT) {
-    const int fd =
-        sys::open(to.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd >= 0) {
-      temp.fd = fd;
-      temp.path = to.host;
-      in_place = true;
-    } else if (errno != EEXIST) {
-      return ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
-    } else if (fail_if_exists) {
-      return ERROR_FILE_EXISTS;
-    }
-  }
-  if (!in_place) {
-    error = CreateTempSibling(to.host, &temp);
-    if (error != ERROR_SUCCESS) return error;
-  }
-  err = CopyData(source.object->fd, temp.fd);
-  if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
-  // Metadata is copied where the file system can keep it (vfat cannot).
-  sys::fchmod(temp.fd, source_info.mode & 0777);
-  const struct timespec times[2] = {{0, UTIME_OMIT}, source_info.mtime};
-  sys::futimens(temp.fd, times);
-  if (durable && sys::fsync(temp.fd) != 0) {
-    return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
-  }
-  const int fd = temp.fd;
-  temp.fd = -1;
-  if (sys::close(fd) != 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
-
-  if (in_place) {
-    temp.Release();
-  } else if (fail_if_exists) {
-    if (sys::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, to.host.c_str(), RENAME_NOREPLACE) !=
-        0) {
-      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return errno == EEXIST ? ERROR_FILE_EXISTS
-                               : ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
-      }
-      // No RENAME_NOREPLACE here: a hard link is just as exclusive. The
-      // temporary name is then removed by ~TempFile.
-      if (sys::link(temp.path.c_str(), to.host.c_str()) != 0) {
-        return errno == EEXIST ? ERROR_FILE_EXISTS
-                               : ErrorForPath(errno, ErrnoOp::kCreateNew, to.host);
-      }
-    } else {
-      temp.Release();
-    }
-  } else if (sys::rename(temp.path.c_str(), to.host.c_str()) != 0) {
-    return ErrorForPath(errno, ErrnoOp::kCopy, to.host);
-  } else {
-    temp.Release();
-  }
-  if (durable) {
-    err = FsyncFolderOf(to.host);
-    if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
-  }
-  return ERROR_SUCCESS;
+  return WriteCopyAt(source.object->fd, source_info, AT_FDCWD, to.host, err == 0, fail_if_exists,
+                     durable);
 }
-
-int CopyDescriptorData(int in, int out) { return CopyData(in, out); }
 
 }  // namespace tessary::files
 

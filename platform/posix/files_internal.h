@@ -182,8 +182,23 @@ int ReadNames(DIR* dir, Visit&& visit) {
 // `info`. Only a regular file is opened to ask other processes.
 DWORD CheckSharingAt(int dirfd, const char* at, const FileInfo& info, DWORD access);
 
-// Copies everything from `in` (at offset 0) to `out`; 0 or errno.
-int CopyDescriptorData(int in, int out);
+// A fresh name for a temporary item beside `name` (a host path, or a name
+// relative to a folder descriptor); whoever makes the item must still do so
+// exclusively.
+std::string TempSiblingName(const std::string& name);
+
+// The second half of every copy: the regular file open as `in` (described
+// by `source`) written to `name` relative to `dirfd` (AT_FDCWD for a host
+// path), whose status the caller checked (`exists`). A new name is created
+// exclusively and written in place, an existing one replaced by rename once
+// the copy is whole, so a failure leaves no partial file. `durable` syncs
+// the copy and its folder (host paths only).
+DWORD WriteCopyAt(int in, const FileInfo& source, int dirfd, const std::string& name, bool exists,
+                  bool fail_if_exists, bool durable);
+// A link copied as the link, made under a temporary name and renamed; a copy
+// onto itself or onto what it points at is refused.
+DWORD CopyLinkAt(int from_dir, const std::string& name, int to_dir, const std::string& new_name,
+                 bool fail_if_exists);
 
 // ---------------------------------------------------------------------------
 // Folders held by descriptor (tree.cpp)

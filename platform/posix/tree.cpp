@@ -105,59 +105,6 @@ HANDLE Publish(int fd) {
   return Folders::Get().Publish(std::move(folder));
 }
 
-std::atomic<unsigned> g_temp_counter{0};
-
-// A temporary sibling in the destination folder, removed unless kept.
-struct TempEntry {
-  int dirfd = -1;
-  std::string name;
-  int fd = -1;
-  ~TempEntry() {
-    if (fd >= 0) sys::close(fd);
-    if (!name.empty()) sys::unlinkat(dirfd, name.c_str(), 0);
-  }
-  void Keep() { name.clear(); }
-};
-
-std::string TempName() {
-  char name[64];
-  std::snprintf(name, sizeof(name), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
-                g_temp_counter.fetch_add(1));
-  return name;
-}
-
-DWORD CopyLinkAt(int from_dir, const char* name, int to_dir, const char* new_name,
-                 bool fail_if_exists) {
-  char target[PATH_MAX];
-  const ssize_t length = sys::readlinkat(from_dir, name, target, sizeof target - 1);
-  if (length < 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kOpenExisting);
-  target[length] = '\0';
-  FileInfo dest;
-  const int err = StatAt(to_dir, new_name, false, &dest);
-  if (err == 0) {
-    if (fail_if_exists) return ERROR_FILE_EXISTS;
-    if (S_ISDIR(dest.mode)) return ERROR_ACCESS_DENIED;
-  } else if (err != ENOENT) {
-    return sys::Win32ErrorFromErrno(err, ErrnoOp::kCopy);
-  }
-  // Made under a temporary name and renamed, so an existing destination is
-  // never missing.
-  TempEntry temp;
-  temp.dirfd = to_dir;
-  temp.name = TempName();
-  if (sys::symlinkat(target, to_dir, temp.name.c_str()) != 0) {
-    const int saved = errno;
-    temp.name.clear();
-    return sys::Win32ErrorFromErrno(saved, ErrnoOp::kCreateNew);
-  }
-  if (sys::renameat2(to_dir, temp.name.c_str(), to_dir, new_name,
-                     fail_if_exists ? RENAME_NOREPLACE : 0) != 0) {
-    return errno == EEXIST ? ERROR_FILE_EXISTS : sys::Win32ErrorFromErrno(errno, ErrnoOp::kCopy);
-  }
-  temp.Keep();
-  return ERROR_SUCCESS;
-}
-
 DWORD CopyFileAt(int from_dir, const char* name, int to_dir, const char* new_name,
                  bool fail_if_exists) {
   // O_NONBLOCK: should the entry have become a pipe, the open must not wait
@@ -201,33 +148,7 @@ DWORD CopyFileAt(int from_dir, const char* name, int to_dir, const char* new_nam
       if (error != ERROR_SUCCESS) return error;
     }
   }
-  // A new destination is written in place, created exclusively and removed
-  // on failure; an existing one is replaced by rename once the copy is whole.
-  TempEntry temp;
-  temp.dirfd = to_dir;
-  temp.name = exists ? TempName() : std::string(new_name);
-  temp.fd = sys::openat(to_dir, temp.name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-  if (temp.fd < 0) {
-    const int saved = errno;
-    temp.name.clear();
-    if (saved == EEXIST && !exists) return ERROR_FILE_EXISTS;
-    return sys::Win32ErrorFromErrno(saved, ErrnoOp::kCreateNew);
-  }
-  err = CopyDescriptorData(in, temp.fd);
-  if (err != 0) return sys::Win32ErrorFromErrno(err, ErrnoOp::kWrite);
-  // Metadata is copied where the file system can keep it (vfat cannot).
-  sys::fchmod(temp.fd, source.mode & 0777);
-  const struct timespec times[2] = {{0, UTIME_OMIT}, source.mtime};
-  sys::futimens(temp.fd, times);
-  const int out = temp.fd;
-  temp.fd = -1;
-  if (sys::close(out) != 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
-  if (exists && sys::renameat2(to_dir, temp.name.c_str(), to_dir, new_name, 0) != 0) {
-    return sys::Win32ErrorFromErrno(errno, ErrnoOp::kCopy);
-  }
-  temp.Keep();
-  return ERROR_SUCCESS;
+  return WriteCopyAt(in, source, to_dir, new_name, exists, fail_if_exists, false);
 }
 
 }  // namespace
