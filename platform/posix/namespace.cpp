@@ -420,10 +420,23 @@ DWORD CopyOut(std::string_view text, char* buffer, DWORD size) {
   return static_cast<DWORD>(text.size());
 }
 
+// GetWindowsDirectoryA and GetSystemDirectoryA: the store's folder, or
+// the default; none at all while the store cannot be used.
+UINT SystemFolderResult(std::string Mapping::*member, const char* fallback, char* buffer,
+                        UINT size) {
+  const std::shared_ptr<const Mapping> mapping = CurrentMapping();
+  if (mapping->store_error != ERROR_SUCCESS) return FailWith(mapping->store_error);
+  std::string folder;
+  const DWORD error = FolderServiceResult((*mapping).*member, fallback, &folder);
+  if (error != ERROR_SUCCESS) return FailWith(error);
+  return CopyOut(folder, buffer, size);
+}
+
 }  // namespace tessary::files
 
 using tessary::files::CopyOut;
 using tessary::files::CurrentMapping;
+using tessary::files::SystemFolderResult;
 
 EXTERN_C {
   DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
@@ -495,27 +508,15 @@ EXTERN_C {
 
   UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return tessary::GuardWin32<UINT>(0, [&]() -> UINT {
-      const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
-      if (mapping->store_error != ERROR_SUCCESS)
-        return tessary::files::FailWith(mapping->store_error);
-      std::string folder;
-      const DWORD error = tessary::files::FolderServiceResult(
-          mapping->windows_folder, tessary::files::kDefaultWindowsFolder, &folder);
-      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-      return CopyOut(folder, lpBuffer, uSize);
+      return SystemFolderResult(&tessary::files::Mapping::windows_folder,
+                                tessary::files::kDefaultWindowsFolder, lpBuffer, uSize);
     });
   }
 
   UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return tessary::GuardWin32<UINT>(0, [&]() -> UINT {
-      const std::shared_ptr<const tessary::files::Mapping> mapping = CurrentMapping();
-      if (mapping->store_error != ERROR_SUCCESS)
-        return tessary::files::FailWith(mapping->store_error);
-      std::string folder;
-      const DWORD error = tessary::files::FolderServiceResult(
-          mapping->system_folder, tessary::files::kDefaultSystemFolder, &folder);
-      if (error != ERROR_SUCCESS) return tessary::files::FailWith(error);
-      return CopyOut(folder, lpBuffer, uSize);
+      return SystemFolderResult(&tessary::files::Mapping::system_folder,
+                                tessary::files::kDefaultSystemFolder, lpBuffer, uSize);
     });
   }
 
