@@ -5,15 +5,21 @@
 //   pointer (pread/pwrite at it), its access mask and share mode. Handles
 //   with no data access use O_PATH, so an attribute probe opens any file, as
 //   with Windows' access 0.
-// - FILE_ATTRIBUTE_READONLY is the owner's write bit; it is honoured even for
-//   a privileged caller, for whom POSIX would ignore it: opening for writing,
+// - FILE_ATTRIBUTE_READONLY is a file's owner write bit (a folder's lives in
+//   an extended attribute, see tree.cpp); it is honoured even for a
+//   privileged caller, for whom POSIX would ignore it: opening for writing,
 //   truncating, deleting, replacing or removing a read-only item is refused
 //   with ERROR_ACCESS_DENIED as on Windows.
+// - Only regular files are opened for data: a pipe, socket or device is
+//   refused with ERROR_CANT_ACCESS_FILE instead of blocking or being read.
+// - One file under two names is told by device and inode: a move onto
+//   another spelling of the same entry never removes its only name.
 // - Creating, truncating and sharing happen in Windows order: the sharing is
 //   checked on the open descriptor before anything is truncated, so an open
 //   refused with ERROR_SHARING_VIOLATION never changes the file.
-// - CopyFileA writes a temporary sibling (".~tsy<pid>-<n>.tmp") and renames
-//   it over the destination: a failure leaves the destination as it was.
+// - CopyFileA writes a new destination in place (created exclusively) and
+//   an existing one through a temporary sibling (".~tsy<pid>-<n>.tmp")
+//   renamed over it: a failure leaves the destination as it was.
 //   Handles still open on a replaced destination keep the old contents.
 //   Permissions and modification time are copied as far as the destination
 //   file system allows.
@@ -608,8 +614,6 @@ SameFileMove DecideSameFileMove(bool same_parent, std::string_view from_name,
   return nlink > 1 ? SameFileMove::kRemoveSourceName : SameFileMove::kNothing;
 }
 
-// The link itself, made again at the destination with the same target; an
-// existing destination is replaced by rename so it never goes missing.
 std::string TempSiblingName(const std::string& name) {
   char temp[64];
   std::snprintf(temp, sizeof(temp), ".~tsy%x-%x.tmp", static_cast<unsigned>(getpid()),
