@@ -34,6 +34,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -505,15 +506,22 @@ DWORD CreateTempSibling(int dirfd, const std::string& dest, TempFile* temp) {
   return ERROR_FILE_EXISTS;
 }
 
-int CopyData(int in, int out) {
-  off_t in_offset = 0;
-  off_t out_offset = 0;
-  bool offload = true;
-  std::unique_ptr<char[]> buffer;
+// Copies `length` bytes at `offset` of `in` to the same offset of `out`, or
+// everything from `offset` to the end when `length` is negative.
+int CopyRange(int in, int out, off_t offset, off_t length, bool* offload,
+              std::unique_ptr<char[]>* buffer) {
+  off_t in_offset = offset;
+  off_t out_offset = offset;
+  const bool bounded = length >= 0;
+  const off_t end = offset + length;
   for (;;) {
-    if (offload) {
+    const size_t want = bounded
+                            ? static_cast<size_t>(std::min<off_t>(end - in_offset, off_t{1} << 30))
+                            : size_t{1} << 30;
+    if (bounded && want == 0) return 0;
+    if (*offload) {
       // The kernel copies (or clones) without the data passing through us.
-      const ssize_t n = sys::copy_file_range(in, &in_offset, out, &out_offset, size_t{1} << 30, 0);
+      const ssize_t n = sys::copy_file_range(in, &in_offset, out, &out_offset, want, 0);
       if (n > 0) continue;
       if (n == 0) return 0;
       if (errno == EINTR) continue;
@@ -521,11 +529,11 @@ int CopyData(int in, int out) {
           errno != EBADF) {
         return errno;
       }
-      offload = false;
-      buffer.reset(new char[kCopyChunk]);
+      *offload = false;
+      buffer->reset(new char[kCopyChunk]);
       continue;
     }
-    const ssize_t n = sys::pread(in, buffer.get(), kCopyChunk, in_offset);
+    const ssize_t n = sys::pread(in, buffer->get(), std::min(want, kCopyChunk), in_offset);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -534,7 +542,7 @@ int CopyData(int in, int out) {
     size_t written = 0;
     while (written < static_cast<size_t>(n)) {
       const ssize_t w =
-          sys::pwrite(out, buffer.get() + written, static_cast<size_t>(n) - written, out_offset);
+          sys::pwrite(out, buffer->get() + written, static_cast<size_t>(n) - written, out_offset);
       if (w < 0) {
         if (errno == EINTR) continue;
         return errno;
@@ -545,6 +553,42 @@ int CopyData(int in, int out) {
     }
     in_offset += n;
   }
+}
+
+// Copies the data of `in` to `out` (a new, empty file) extent by extent, as
+// cp does: the holes of a sparse file stay holes, and their zeros are never
+// read or written. Whatever lies past the size seen at the start (a file
+// still growing, or one whose size its file system does not report) is
+// copied to its end as it reads.
+int CopyData(int in, int out) {
+  FileInfo info;
+  int err = StatFd(in, &info);
+  if (err != 0) return err;
+  const off_t size = static_cast<off_t>(info.size);
+  bool offload = true;
+  std::unique_ptr<char[]> buffer;
+  off_t position = 0;
+  while (position < size) {
+    off_t data = sys::lseek(in, position, SEEK_DATA);
+    off_t hole = size;
+    if (data < 0) {
+      if (errno == ENXIO) break;  // only a hole is left
+      // A file system that cannot tell holes: all of it is data.
+      if (errno != EINVAL && errno != ENOTSUP && errno != EOPNOTSUPP) return errno;
+      data = position;
+    } else {
+      hole = sys::lseek(in, data, SEEK_HOLE);
+      if (hole < 0) return errno;
+    }
+    if (data >= size) break;
+    hole = std::min(hole, size);
+    err = CopyRange(in, out, data, hole - data, &offload, &buffer);
+    if (err != 0) return err;
+    position = hole;
+  }
+  // The size, holes at the end included.
+  if (size > 0 && sys::ftruncate(out, size) != 0) return errno;
+  return CopyRange(in, out, size, -1, &offload, &buffer);
 }
 
 // The folder of a host path and the name in it, trailing slashes aside.

@@ -1,6 +1,7 @@
 // CopyFileA and MoveFileExA: what they carry over, what they refuse, and
 // that a failure at any system call leaves the destination as it was, the
 // source in place and no descriptor or temporary file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -52,6 +53,34 @@ TEST_F(CopyMove, CopyWithoutOffloadFallsBackToReadAndWrite) {
   EXPECT_GE(sys::FaultsFired(), 1);
   sys::ClearFaults();
   EXPECT_EQ(source_data_, ReadHostFile(Host("dst.bin")));
+}
+
+TEST_F(CopyMove, CopiesKeepHolesAndEveryByte) {
+  // Data, a 64 MiB hole, data, and a hole at the end.
+  const std::string head(300000, 'h'), tail(5000, 't');
+  {
+    const int fd = ::open(Host("sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(head.size()), ::pwrite(fd, head.data(), head.size(), 0));
+    ASSERT_EQ(static_cast<ssize_t>(tail.size()), ::pwrite(fd, tail.data(), tail.size(), 64 << 20));
+    ASSERT_EQ(0, ::ftruncate(fd, (64 << 20) + (8 << 20)));
+    ::close(fd);
+  }
+  struct stat source;
+  ASSERT_EQ(0, ::stat(Host("sparse").c_str(), &source));
+  for (const bool offload : {true, false}) {
+    SCOPED_TRACE(offload ? "copy_file_range" : "read and write");
+    if (!offload) sys::InjectFault(sys::Call::copy_file_range, 1, EXDEV, true);
+    ::unlink(Host("copy").c_str());
+    ASSERT_TRUE(CopyFileA(Win("sparse").c_str(), Win("copy").c_str(), TRUE));
+    sys::ClearFaults();
+    struct stat copy;
+    ASSERT_EQ(0, ::stat(Host("copy").c_str(), &copy));
+    EXPECT_EQ(source.st_size, copy.st_size);
+    // The hole stays a hole: nowhere near 72 MiB is allocated.
+    EXPECT_LT(copy.st_blocks * 512, 4 << 20);
+    EXPECT_EQ(ReadHostFile(Host("sparse")), ReadHostFile(Host("copy")));
+  }
 }
 
 TEST_F(CopyMove, CopyExCopiesALinkAsALinkWhenAsked) {
@@ -120,9 +149,11 @@ TEST_F(CopyMove, InjectedWriteFailureLeavesNoPartialDestination) {
 // success with the whole copy, or in failure with the destination
 // untouched, no temporary file and no descriptor left open.
 TEST_F(CopyMove, EveryFailingCallEndsCleanly) {
-  const sys::Call calls[] = {sys::Call::open,   sys::Call::statx,     sys::Call::copy_file_range,
-                             sys::Call::fchmod, sys::Call::futimens,  sys::Call::close,
-                             sys::Call::rename, sys::Call::renameat2, sys::Call::posix_fadvise};
+  const sys::Call calls[] = {
+      sys::Call::open,      sys::Call::openat,       sys::Call::statx,
+      sys::Call::lseek,     sys::Call::ftruncate,    sys::Call::copy_file_range,
+      sys::Call::fchmod,    sys::Call::futimens,     sys::Call::close,
+      sys::Call::renameat2, sys::Call::posix_fadvise};
   int before = testing::CountOpenFds();
   for (const bool fail_if_exists : {false, true}) {
     for (const sys::Call call : calls) {
