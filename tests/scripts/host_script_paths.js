@@ -1,5 +1,5 @@
 // What the host tells a script about itself: the folder of the script in the
-// form every other path has, the host's own path, the mode and the engine.
+// form every other path has, the host's own path and the engine.
 function assert(condition, what) {
   if (!condition) throw new Error("assertion failed: " + what);
 }
@@ -14,6 +14,5 @@ var path = WScript.Path;
 assert(/^[A-Za-z]:\\/.test(host) && host.substring(0, path.length + 1) == path + "\\",
        "Path is the folder of FullName: " + path + " " + host);
 assert(root.FileExists(host), "the host is where it says");
-WScript.Echo(WScript.Interactive);
 WScript.Echo(ScriptEngine(), ScriptEngineMajorVersion(), ScriptEngineMinorVersion(),
              typeof ScriptEngineBuildVersion());
