@@ -8,6 +8,7 @@
 #include "host/dispatch_object.h"
 #include "host/variant_convert.h"
 #include "host/wscript.h"
+#include "host/wscript_parts.h"
 #include "platform/system.h"
 
 namespace tessary::host {
@@ -573,6 +574,7 @@ void QuitNow(int code) {
 // Running
 
 int RunScript(const ScriptJob& job) {
+  StartScriptClock(job.full_name);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   g_throw_line = 0;
   g_ctx = duk_create_heap(nullptr, nullptr, nullptr, nullptr, OnFatal);

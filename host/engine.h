@@ -125,9 +125,13 @@ duk_ret_t Safe(duk_context* ctx, void* udata) {
 // Running a script.
 
 struct ScriptJob {
-  const char* name;       // as given on the command line, for messages and ScriptName
-  const char* full_name;  // absolute path (ScriptFullName)
-  const char* source;     // engine text
+  const char* name;            // as given on the command line, for messages and ScriptName
+  const char* full_name;       // the script's Windows full path (ScriptFullName)
+  const char* host_full_name;  // this program's Windows full path (FullName)
+  const char* host_path;       // the folder of host_full_name (Path)
+  bool batch;                  // Interactive false from the start
+  long timeout;                // seconds the script may run; 0 for no limit
+  const char* source;          // engine text
   size_t source_size;
   int argc;  // script arguments (UTF-8)
   char** argv;

@@ -4,17 +4,26 @@
 #include <ctime>
 
 #include "host/variant_convert.h"
+#include "host/wscript_parts.h"
 
 namespace tessary::host {
 namespace {
 
-constexpr const char* kListKey = DUK_HIDDEN_SYMBOL("list");
 constexpr const char* kSourceKey = DUK_HIDDEN_SYMBOL("source");
 constexpr const char* kIndexKey = DUK_HIDDEN_SYMBOL("index");
 constexpr const char* kVBArrayKey = DUK_HIDDEN_SYMBOL("vbarray");
 
 constexpr HRESULT kCannotCreate = static_cast<HRESULT>(0x800A01AD);
 constexpr HRESULT kNotACollection = static_cast<HRESULT>(0x800A01C3);
+constexpr HRESULT kNoFileClass = static_cast<HRESULT>(0x800A01B0);
+
+// The engine the scripts are written for, as ScriptEngine*() name it.
+constexpr int kEngineMajor = 5;
+constexpr int kEngineMinor = 8;
+constexpr int kEngineBuild = 16384;
+
+// Batch mode (--batch, or Interactive set to false) silences Echo.
+bool g_interactive = true;
 
 [[noreturn]] void ThrowOutOfRange(duk_context* ctx) {
   ThrowHostError(ctx, kSubscriptOutOfRange, "Subscript out of range");
@@ -100,6 +109,27 @@ duk_ret_t CreateObject(duk_context* ctx) {
   if (FAILED(created.hr)) ThrowComError(ctx, created.hr, created.source, created.description);
   PushDispatchOwned(ctx, created.object);
   return 1;
+}
+
+// GetObject(path, class). An empty path with a class creates the class, as
+// the Windows host does; the running objects of a class (no path) and
+// objects stored in files (a path) are things no class here provides, so
+// they fail as they do on Windows when no server is running or no class
+// handles the file.
+duk_ret_t GetObject(duk_context* ctx) {
+  duk_set_top(ctx, 2);
+  bool has_path = !duk_is_undefined(ctx, 0) && !duk_is_null(ctx, 0);
+  bool has_class = !duk_is_undefined(ctx, 1) && !duk_is_null(ctx, 1);
+  if (has_path) {
+    duk_to_string(ctx, 0);
+    if (duk_get_length(ctx, 0) > 0)
+      ThrowHostError(ctx, kNoFileClass,
+                     "File name or class name not found during Automation operation");
+  }
+  if (!has_path || !has_class)
+    ThrowHostError(ctx, kCannotCreate, "Automation server can't create object");
+  duk_remove(ctx, 0);
+  return CreateObject(ctx);
 }
 
 // ---------------------------------------------------------------------------
@@ -343,6 +373,7 @@ duk_ret_t VBArrayToArray(duk_context* ctx) {
 // WScript
 
 duk_ret_t Echo(duk_context* ctx) {
+  if (!g_interactive) return 0;
   duk_idx_t count = duk_get_top(ctx);
   for (duk_idx_t i = 0; i < count; ++i) {
     HostRef* ref = GetRef(ctx, i);
@@ -384,51 +415,47 @@ duk_ret_t Sleep(duk_context* ctx) {
   return 0;
 }
 
-// StdOut / StdErr: magic bit 0 chooses the stream, bit 1 adds a line break.
-duk_ret_t StreamWrite(duk_context* ctx) {
-  duk_int_t magic = duk_get_current_magic(ctx);
-  std::FILE* stream = (magic & 1) ? stderr : stdout;
-  if (stream == stderr) std::fflush(stdout);
-  if (duk_get_top(ctx) > 0 && !duk_is_undefined(ctx, 0)) {
-    duk_to_string(ctx, 0);
-    WriteString(ctx, 0, stream);
-  }
-  if (magic & 2) std::fputc('\n', stream);
+duk_ret_t GetInteractive(duk_context* ctx) {
+  duk_push_boolean(ctx, g_interactive);
+  return 1;
+}
+
+duk_ret_t SetInteractive(duk_context* ctx) {
+  g_interactive = duk_to_boolean(ctx, 0);
   return 0;
 }
 
-duk_ret_t ArgumentsItem(duk_context* ctx) {
-  duk_push_current_function(ctx);
-  duk_get_prop_string(ctx, -1, kListKey);
-  double index = duk_to_number(ctx, 0);
-  double count = static_cast<double>(duk_get_length(ctx, -1));
-  if (!(index >= 0 && index < count) ||
-      index != static_cast<double>(static_cast<duk_uint_t>(index)))
-    ThrowOutOfRange(ctx);
-  duk_get_prop_index(ctx, -1, static_cast<duk_uarridx_t>(index));
+duk_ret_t GetTimeout(duk_context* ctx) {
+  duk_push_number(ctx, static_cast<double>(ScriptTimeout()));
   return 1;
 }
 
-duk_ret_t ArgumentsCount(duk_context* ctx) {
-  duk_push_current_function(ctx);
-  duk_get_prop_string(ctx, -1, kListKey);
-  duk_push_uint(ctx, static_cast<duk_uint_t>(duk_get_length(ctx, -1)));
-  return 1;
+// Seconds from the start of the script; 0 removes the limit.
+duk_ret_t SetTimeout(duk_context* ctx) {
+  double seconds = duk_to_number(ctx, 0);
+  if (!(seconds >= 0 && seconds <= 2147483647.0))
+    ThrowHostError(ctx, kInvalidCall, "Invalid procedure call or argument");
+  SetScriptTimeout(static_cast<long>(seconds));
+  return 0;
 }
 
-struct Method {
-  const char* name;
-  duk_c_function function;
-  duk_idx_t nargs;
-  duk_int_t magic;
-};
-
-void PutMethods(duk_context* ctx, const Method* methods, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    duk_push_c_function(ctx, methods[i].function, methods[i].nargs);
-    if (methods[i].magic) duk_set_magic(ctx, -1, methods[i].magic);
-    duk_put_prop_string(ctx, -2, methods[i].name);
+// ScriptEngine() and its three version functions (magic 1, 2, 3).
+duk_ret_t EngineInfo(duk_context* ctx) {
+  switch (duk_get_current_magic(ctx)) {
+    case 0:
+      duk_push_string(ctx, "JScript");
+      break;
+    case 1:
+      duk_push_int(ctx, kEngineMajor);
+      break;
+    case 2:
+      duk_push_int(ctx, kEngineMinor);
+      break;
+    default:
+      duk_push_int(ctx, kEngineBuild);
+      break;
   }
+  return 1;
 }
 
 void DefineClass(duk_context* ctx, const char* name, duk_c_function constructor,
@@ -444,49 +471,30 @@ void DefineClass(duk_context* ctx, const char* name, duk_c_function constructor,
   duk_put_global_string(ctx, name);
 }
 
-// WScript.Arguments: callable for Item, with Item, Count, length and the
-// arguments at their indices (so that Enumerator can walk it).
-void PushArguments(duk_context* ctx, const ScriptJob& job) {
-  duk_idx_t list = duk_push_array(ctx);
-  for (int i = 0; i < job.argc; ++i) {
-    PushUtf8(ctx, job.argv[i]);
-    duk_put_prop_index(ctx, list, static_cast<duk_uarridx_t>(i));
-  }
-  duk_idx_t arguments = duk_push_c_function(ctx, Native<ArgumentsItem>, 1);
-  duk_dup(ctx, list);
-  duk_put_prop_string(ctx, arguments, kListKey);
-  duk_push_c_function(ctx, Native<ArgumentsItem>, 1);
-  duk_dup(ctx, list);
-  duk_put_prop_string(ctx, -2, kListKey);
-  duk_put_prop_string(ctx, arguments, "Item");
-  duk_push_c_function(ctx, Native<ArgumentsCount>, 0);
-  duk_dup(ctx, list);
-  duk_put_prop_string(ctx, -2, kListKey);
-  duk_put_prop_string(ctx, arguments, "Count");
-  duk_push_string(ctx, "length");
-  duk_push_int(ctx, job.argc);
-  duk_def_prop(ctx, arguments, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
-  for (int i = 0; i < job.argc; ++i) {
-    duk_get_prop_index(ctx, list, static_cast<duk_uarridx_t>(i));
-    duk_put_prop_index(ctx, arguments, static_cast<duk_uarridx_t>(i));
-  }
-  duk_remove(ctx, list);
-}
-
-void PushStream(duk_context* ctx, duk_int_t which) {
-  static const Method kStream[] = {
-      {"Write", Native<StreamWrite>, 1, 0},
-      {"WriteLine", Native<StreamWrite>, 1, 2},
-  };
-  duk_push_object(ctx);
-  for (const Method& m : kStream) {
-    duk_push_c_function(ctx, m.function, m.nargs);
-    duk_set_magic(ctx, -1, m.magic | which);
-    duk_put_prop_string(ctx, -2, m.name);
-  }
-}
-
 }  // namespace
+
+void PutMethods(duk_context* ctx, const Method* methods, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    duk_push_c_function(ctx, methods[i].function, methods[i].nargs);
+    if (methods[i].magic) duk_set_magic(ctx, -1, methods[i].magic);
+    duk_put_prop_string(ctx, -2, methods[i].name);
+  }
+}
+
+void PutAccessor(duk_context* ctx, duk_idx_t obj, const char* name, duk_c_function getter,
+                 duk_c_function setter, duk_int_t magic) {
+  obj = duk_normalize_index(ctx, obj);
+  duk_uint_t flags = DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_SET_ENUMERABLE;
+  duk_push_string(ctx, name);
+  duk_push_c_function(ctx, getter, 0);
+  duk_set_magic(ctx, -1, magic);
+  if (setter) {
+    duk_push_c_function(ctx, setter, 1);
+    duk_set_magic(ctx, -1, magic);
+    flags |= DUK_DEFPROP_HAVE_SETTER;
+  }
+  duk_def_prop(ctx, obj, flags);
+}
 
 HostRef* VBArrayHolder(duk_context* ctx, duk_idx_t idx) {
   if (!duk_is_object(ctx, idx)) return nullptr;
@@ -519,13 +527,28 @@ void InstallScriptHost(duk_context* ctx, const ScriptJob& job) {
   DefineClass(ctx, "VBArray", Native<VBArrayNew>, kVBArray, sizeof kVBArray / sizeof kVBArray[0],
               "VBArray.prototype");
 
+  duk_push_c_function(ctx, Native<GetObject>, 2);
+  duk_put_global_string(ctx, "GetObject");
+  static const Method kEngine[] = {
+      {"ScriptEngine", Native<EngineInfo>, 0, 0},
+      {"ScriptEngineMajorVersion", Native<EngineInfo>, 0, 1},
+      {"ScriptEngineMinorVersion", Native<EngineInfo>, 0, 2},
+      {"ScriptEngineBuildVersion", Native<EngineInfo>, 0, 3},
+  };
+  duk_push_global_object(ctx);
+  PutMethods(ctx, kEngine, sizeof kEngine / sizeof kEngine[0]);
+  duk_pop(ctx);
+
   static const Method kWScript[] = {
       {"Echo", Native<Echo>, DUK_VARARGS, 0},
       {"Quit", Native<Quit>, DUK_VARARGS, 0},
       {"CreateObject", Native<CreateObject>, DUK_VARARGS, 0},
+      {"GetObject", Native<GetObject>, 2, 0},
       {"Sleep", Native<Sleep>, 1, 0},
   };
-  duk_push_object(ctx);
+  g_interactive = !job.batch;
+  SetScriptTimeout(job.timeout);
+  duk_idx_t wscript = duk_push_object(ctx);
   PutMethods(ctx, kWScript, sizeof kWScript / sizeof kWScript[0]);
   const char* slash = std::strrchr(job.name, '/');
   PushUtf8(ctx, slash ? slash + 1 : job.name);
@@ -536,11 +559,19 @@ void InstallScriptHost(duk_context* ctx, const ScriptJob& job) {
   duk_put_prop_string(ctx, -2, "Name");
   duk_push_string(ctx, TESSARY_VERSION);
   duk_put_prop_string(ctx, -2, "Version");
-  PushArguments(ctx, job);
+  PushUtf8(ctx, job.host_full_name);
+  duk_put_prop_string(ctx, -2, "FullName");
+  PushUtf8(ctx, job.host_path);
+  duk_put_prop_string(ctx, -2, "Path");
+  PutAccessor(ctx, wscript, "Interactive", Native<GetInteractive>, Native<SetInteractive>, 0);
+  PutAccessor(ctx, wscript, "Timeout", Native<GetTimeout>, Native<SetTimeout>, 0);
+  PushArguments(ctx, job.argc, job.argv);
   duk_put_prop_string(ctx, -2, "Arguments");
-  PushStream(ctx, 0);
+  PushStdIn(ctx);
+  duk_put_prop_string(ctx, -2, "StdIn");
+  PushOutputStream(ctx, 0);
   duk_put_prop_string(ctx, -2, "StdOut");
-  PushStream(ctx, 1);
+  PushOutputStream(ctx, 1);
   duk_put_prop_string(ctx, -2, "StdErr");
   duk_put_global_string(ctx, "WScript");
 }

@@ -9,6 +9,11 @@
 # the Windows script host ignores them:
 #   // expect-exit: N      the exit status expected instead of 0
 #   // args: A B ...       arguments for WScript.Arguments
+#   // options: O ...      tessary-run options, given before the script
+#   //< TEXT              a line of standard input, ended by LF ("\r" in TEXT
+#                          stands for CR); without such lines standard input
+#                          is empty
+#   //<| TEXT             the same without the LF, for a last line without one
 #   // mode: stdin         run the script as `tessary-run -` from standard input
 #   // mode: eval          run the script's text as `tessary-run -e TEXT`
 #   //> TEXT              standard output must be exactly these lines, in order
@@ -36,6 +41,8 @@ endif()
 file(STRINGS "${SCRIPT}" lines ENCODING UTF-8)
 set(expect_exit 0)
 set(script_args)
+set(host_options)
+set(input "")
 set(mode file)
 set(expect_out)
 set(have_expect_out FALSE)
@@ -45,6 +52,16 @@ foreach(line IN LISTS lines)
     set(expect_exit "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^// args: *(.*)$")
     separate_arguments(script_args UNIX_COMMAND "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^// options: *(.*)$")
+    separate_arguments(host_options UNIX_COMMAND "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^//<(\\|?) ?(.*)$")
+    set(text "${CMAKE_MATCH_2}")
+    string(REPLACE "\\r" "\r" text "${text}")
+    if(CMAKE_MATCH_1 STREQUAL "|")
+      string(APPEND input "${text}")
+    else()
+      string(APPEND input "${text}\n")
+    endif()
   elseif(line MATCHES "^// mode: *([a-z]+)")
     set(mode "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^//> ?(.*)$")
@@ -55,21 +72,22 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
+file(WRITE "${WORK}/stdin.txt" "${input}")
 if(mode STREQUAL "stdin")
   set(name "-")
-  execute_process(COMMAND "${RUN}" - ${script_args}
+  execute_process(COMMAND "${RUN}" ${host_options} - ${script_args}
                   WORKING_DIRECTORY "${WORK}" INPUT_FILE "${SCRIPT}"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 elseif(mode STREQUAL "eval")
   set(name "-e")
   file(READ "${SCRIPT}" code)
-  execute_process(COMMAND "${RUN}" -e "${code}" ${script_args}
-                  WORKING_DIRECTORY "${WORK}"
+  execute_process(COMMAND "${RUN}" ${host_options} -e "${code}" ${script_args}
+                  WORKING_DIRECTORY "${WORK}" INPUT_FILE "${WORK}/stdin.txt"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 elseif(mode STREQUAL "file")
   set(name "${SCRIPT}")
-  execute_process(COMMAND "${RUN}" "${SCRIPT}" ${script_args}
-                  WORKING_DIRECTORY "${WORK}"
+  execute_process(COMMAND "${RUN}" ${host_options} "${SCRIPT}" ${script_args}
+                  WORKING_DIRECTORY "${WORK}" INPUT_FILE "${WORK}/stdin.txt"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 else()
   message(FATAL_ERROR "unknown mode '${mode}' in ${SCRIPT}")
