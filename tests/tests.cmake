@@ -42,6 +42,10 @@ if(TARGET tessary-run)
                      -P ${CMAKE_SOURCE_DIR}/tests/run_script.cmake)
     set_tests_properties(script.${name} PROPERTIES LABELS script)
   endforeach()
+  add_test(NAME host.manual_lists_options
+           COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:tessary-run>
+                   -DMANUAL=${CMAKE_SOURCE_DIR}/host/tessary-run.1
+                   -P ${CMAKE_SOURCE_DIR}/tests/manual_options.cmake)
 endif()
 
 if(TESSARY_FUZZ)
