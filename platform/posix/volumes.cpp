@@ -34,6 +34,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/guard.h"
 #include "platform/posix/files_internal.h"
@@ -141,11 +144,7 @@ struct Mount {
 // The mount holding `host` on device `dev`: of the mounts of that device,
 // the one whose mount point is the longest prefix of the folder (with
 // symbolic links resolved, as the table spells mount points).
-bool FindMount(const std::string& host, dev_t dev, Mount* out) {
-  std::string table;
-  if (!ReadWholeFile("/proc/self/mountinfo", &table)) return false;
-  char resolved[PATH_MAX];
-  const std::string folder = sys::realpath(host.c_str(), resolved) != nullptr ? resolved : host;
+bool FindMountIn(const std::string& table, const std::string& folder, dev_t dev, Mount* out) {
   bool found = false;
   size_t best_length = 0;
   size_t pos = 0;
@@ -189,6 +188,14 @@ bool FindMount(const std::string& host, dev_t dev, Mount* out) {
     }
   }
   return found;
+}
+
+bool FindMount(const std::string& host, dev_t dev, Mount* out) {
+  std::string table;
+  if (!ReadWholeFile("/proc/self/mountinfo", &table)) return false;
+  char resolved[PATH_MAX];
+  const std::string folder = sys::realpath(host.c_str(), resolved) != nullptr ? resolved : host;
+  return FindMountIn(table, folder, dev, out);
 }
 
 std::string FileSystemName(const Mount* mount, uint64_t magic) {
@@ -261,24 +268,38 @@ DWORD Fnv1a(const void* data, size_t size, DWORD hash = 2166136261u) {
 }
 
 // The serial number from the file system's identity, which outlives the
-// device numbering of one boot.
-DWORD SerialOf(const std::string& host, const struct statfs& fs, const Mount* mount) {
-  const int fd = sys::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+// device numbering of one boot: its UUID where the kernel reports one, else
+// the statfs identifier, else the mount's type and source. Any mount of the
+// device will do, since they all show the same file system. False when the
+// mount table does not know the device.
+bool SerialFromIdentity(dev_t dev, DWORD* serial) {
+  std::string table;
+  if (!ReadWholeFile("/proc/self/mountinfo", &table)) return false;
+  Mount mount;
+  if (!FindMountIn(table, "/", dev, &mount)) return false;
+  const int fd = sys::open(mount.mount_point.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd >= 0) {
     struct fsuuid2 uuid = {};
     uuid.len = sizeof(uuid.uuid);
     const int rc = ::ioctl(fd, FS_IOC_GETFSUUID, &uuid);
     sys::close(fd);
     if (rc == 0 && uuid.len > 0 && uuid.len <= sizeof(uuid.uuid)) {
-      return Fnv1a(uuid.uuid, uuid.len);
+      *serial = Fnv1a(uuid.uuid, uuid.len);
+      return true;
     }
   }
-  int fsid[2];
-  std::memcpy(fsid, &fs.f_fsid, sizeof(fsid));
-  if (fsid[0] != 0 || fsid[1] != 0) return Fnv1a(fsid, sizeof(fsid));
-  std::string identity = mount != nullptr ? mount->type + '\n' + mount->source : std::string();
-  if (identity.empty()) identity = host;
-  return Fnv1a(identity.data(), identity.size());
+  struct statfs fs;
+  if (sys::statfs(mount.mount_point.c_str(), &fs) == 0) {
+    int fsid[2];
+    std::memcpy(fsid, &fs.f_fsid, sizeof(fsid));
+    if (fsid[0] != 0 || fsid[1] != 0) {
+      *serial = Fnv1a(fsid, sizeof(fsid));
+      return true;
+    }
+  }
+  const std::string identity = mount.type + '\n' + mount.source;
+  *serial = Fnv1a(identity.data(), identity.size());
+  return true;
 }
 
 // The file system's own label, where the kernel reports one.
@@ -407,6 +428,30 @@ DWORD CopyName(const std::string& text, char* buffer, DWORD size) {
 }
 
 }  // namespace
+
+// Worked out once per device and process: the files of a volume report it
+// too, and a tree walk asks for thousands of them.
+DWORD VolumeSerialOf(dev_t dev) {
+  static std::mutex* mutex = new std::mutex;
+  static auto* known = new std::vector<std::pair<dev_t, DWORD>>;
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    for (const auto& [device, serial] : *known) {
+      if (device == dev) return serial;
+    }
+  }
+  DWORD serial = 0;
+  if (!SerialFromIdentity(dev, &serial)) {
+    // Not in the mount table (or it could not be read just now): the device
+    // number, unremembered, so that a later call can do better.
+    const uint64_t value = static_cast<uint64_t>(dev);
+    return static_cast<DWORD>(value ^ (value >> 32));
+  }
+  std::lock_guard<std::mutex> lock(*mutex);
+  known->emplace_back(dev, serial);
+  return serial;
+}
+
 }  // namespace tessary::files
 
 namespace files = tessary::files;
@@ -484,7 +529,7 @@ EXTERN_C {
       error = files::CopyName(name, lpFileSystemNameBuffer, nFileSystemNameSize);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (lpVolumeSerialNumber != nullptr) {
-        *lpVolumeSerialNumber = files::SerialOf(host, fs, found);
+        *lpVolumeSerialNumber = files::VolumeSerialOf(info.dev);
       }
       if (lpMaximumComponentLength != nullptr) {
         *lpMaximumComponentLength = static_cast<DWORD>(vfs.f_namemax);
@@ -585,7 +630,9 @@ EXTERN_C {
           } else {
             const files::Mapping::Drive& drive =
                 files::CurrentMapping()->drives[tessary::winpath::UpperAscii(lpLocalName[0]) - 'A'];
-            if (drive.remote.empty()) {
+            if (!drive.mapped) {
+              error = ERROR_BAD_DEVICE;
+            } else if (drive.remote.empty()) {
               error = ERROR_NOT_CONNECTED;
             } else if (lpRemoteName == nullptr || drive.remote.size() + 1 > *lpnLength) {
               *lpnLength = static_cast<DWORD>(drive.remote.size() + 1);
