@@ -39,6 +39,8 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT STDMETHODCALLTYPE OpenAsTextStream(IOMode mode, Tristate format,
                                              ITextStream** stream) override;
   HRESULT STDMETHODCALLTYPE OpenAsBinaryStream(IOMode mode, IBinaryStream** stream) override;
+  // The drive that holds the file (drive_members.cpp).
+  HRESULT STDMETHODCALLTYPE get_Drive(IDrive** drive) override;
 
  private:
   HRESULT Probe();

@@ -45,6 +45,8 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   HRESULT STDMETHODCALLTYPE Copy(BSTR destination, VARIANT_BOOL overwrite) override;
   HRESULT STDMETHODCALLTYPE Move(BSTR destination) override;
   HRESULT STDMETHODCALLTYPE get_Size(VARIANT* size) override;
+  // The drive that holds the folder (drive_members.cpp).
+  HRESULT STDMETHODCALLTYPE get_Drive(IDrive** drive) override;
 
   const std::string& full_path() const { return full_path_; }
   const std::string& search_wildcard() const { return search_wildcard_; }

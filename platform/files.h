@@ -248,7 +248,10 @@ EXTERN_C {
   TESSARY_EXPORT UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
   TESSARY_EXPORT UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
-  // Volumes, drives and the system version.
+  // Volumes, drives and the system version. On POSIX the drives are the
+  // mapped letters; a letter's type, file system and serial come from the
+  // mount that holds its folder, its label from the store (...\Labels) or the
+  // file system, and SetVolumeLabelA writes the store, never the disk.
   TESSARY_EXPORT UINT GetDriveTypeA(LPCSTR lpRootPathName);
   TESSARY_EXPORT DWORD GetLogicalDriveStringsA(DWORD nBufferLength, LPSTR lpBuffer);
   TESSARY_EXPORT BOOL GetVolumeInformationA(

@@ -41,6 +41,10 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE GetExtensionName(BSTR path, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE GetSpecialFolder(SpecialFolderConst which, IFolder** folder) override;
 
+  // Drives (drives.cpp); DriveExists is with the existence tests.
+  HRESULT STDMETHODCALLTYPE get_Drives(IDriveCollection** drives) override;
+  HRESULT STDMETHODCALLTYPE GetDrive(BSTR drive_spec, IDrive** drive) override;
+
   // Streams (streams.cpp).
   HRESULT STDMETHODCALLTYPE CreateTextFile(BSTR file_name, VARIANT_BOOL overwrite,
                                            VARIANT_BOOL unicode, ITextStream** stream) override;

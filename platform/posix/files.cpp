@@ -163,11 +163,6 @@ FILETIME CreationTimeOf(const FileInfo& info) {
   return ToFileTime(IsBefore(info.ctime, info.mtime) ? info.ctime : info.mtime);
 }
 
-DWORD VolumeSerialOf(dev_t dev) {
-  const uint64_t value = static_cast<uint64_t>(dev);
-  return static_cast<DWORD>(value ^ (value >> 32));
-}
-
 DWORD ErrorForPath(int err, ErrnoOp op, const std::string& host) {
   const bool parent_missing = err == ENOENT && sys::ParentDirectoryMissing(host.c_str());
   return sys::Win32ErrorFromErrno(err, op, parent_missing);
