@@ -64,6 +64,7 @@ int sys_open(const char* path, int flags, mode_t mode) { return ::open(path, fla
 int sys_openat(int dirfd, const char* path, int flags, mode_t mode) {
   return ::openat(dirfd, path, flags, mode);
 }
+int sys_ioctl_ptr(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 // Descriptors the layer makes for itself never leak into a child process.
 int sys_dup(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 int sys_dladdr_rc(const void* addr, Dl_info* info, void** extra, int flags) {
@@ -158,6 +159,7 @@ void AfterInjectedFailure<Call::closedir, DIR*>(DIR* dir) {
 #define Real_fsetxattr ::fsetxattr
 #define Real_fremovexattr ::fremovexattr
 #define Real_lgetxattr ::lgetxattr
+#define Real_ioctl_ptr sys_ioctl_ptr
 
 TESSARY_SYSCALLS(TESSARY_SYSCALL_DEF)
 

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -84,7 +85,9 @@
     (fd, name, value, size, flags))                                                              \
   X(fremovexattr, int, (int fd, const char* name), (fd, name))                                   \
   X(lgetxattr, ssize_t, (const char* path, const char* name, void* value, size_t size),          \
-    (path, name, value, size))
+    (path, name, value, size))                                                                   \
+  /* ioctl with its one pointer argument, the only form the layer uses */                        \
+  X(ioctl_ptr, int, (int fd, unsigned long request, void* arg), (fd, request, arg))
 
 namespace tessary::sys {
 

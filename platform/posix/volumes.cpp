@@ -281,7 +281,7 @@ bool SerialFromIdentity(dev_t dev, DWORD* serial) {
   if (fd >= 0) {
     struct fsuuid2 uuid = {};
     uuid.len = sizeof(uuid.uuid);
-    const int rc = ::ioctl(fd, FS_IOC_GETFSUUID, &uuid);
+    const int rc = sys::ioctl_ptr(fd, FS_IOC_GETFSUUID, &uuid);
     sys::close(fd);
     if (rc == 0 && uuid.len > 0 && uuid.len <= sizeof(uuid.uuid)) {
       *serial = Fnv1a(uuid.uuid, uuid.len);
@@ -307,7 +307,7 @@ std::string FileSystemLabel(const std::string& host) {
   const int fd = sys::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return std::string();
   char label[FSLABEL_MAX + 1] = {};
-  const int rc = ::ioctl(fd, FS_IOC_GETFSLABEL, label);
+  const int rc = sys::ioctl_ptr(fd, FS_IOC_GETFSLABEL, label);
   sys::close(fd);
   if (rc != 0) return std::string();
   return std::string(label, strnlen(label, FSLABEL_MAX));
@@ -630,9 +630,9 @@ EXTERN_C {
           } else {
             const files::Mapping::Drive& drive =
                 files::CurrentMapping()->drives[tessary::winpath::UpperAscii(lpLocalName[0]) - 'A'];
-            if (!drive.mapped) {
-              error = ERROR_BAD_DEVICE;
-            } else if (drive.remote.empty()) {
+            // A letter that is not mapped to a share, whether it maps a
+            // local folder or nothing, is no redirected device.
+            if (!drive.mapped || drive.remote.empty()) {
               error = ERROR_NOT_CONNECTED;
             } else if (lpRemoteName == nullptr || drive.remote.size() + 1 > *lpnLength) {
               *lpnLength = static_cast<DWORD>(drive.remote.size() + 1);

@@ -214,7 +214,7 @@ TEST_F(Namespace, NetworkConnectionOfADriveLetter) {
   EXPECT_EQ(11u, size);
   size = sizeof(remote);
   EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), WNetGetConnectionA("Q:", remote, &size));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_DEVICE), WNetGetConnectionA("Z:", remote, &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_CONNECTED), WNetGetConnectionA("Z:", remote, &size));
   EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_DEVICE), WNetGetConnectionA("Q:\\", remote, &size));
 }
 
