@@ -1,6 +1,6 @@
 // Content inspection from a script: image sizes and colours of headers
-// written as text, MD5 checksums, and MIME types of names the system does
-// not know.
+// written as text, MD5 checksums, and MIME types of names no system knows
+// (which types a system knows differs: Wine registers none for .txt).
 function assert(condition, what) {
   if (!condition) throw new Error("assertion failed: " + what);
 }
@@ -57,7 +57,6 @@ WScript.Echo("md5 of a deleted file fails");
 
 WScript.Echo("mime without a dot: [" + write("noext", "").MimeType + "]");
 WScript.Echo("mime unknown: [" + write("a.tessary-unknown", "").MimeType + "]");
-WScript.Echo("mime txt: " + root.GetFile(base + "\\a.txt").MimeType);
 
 //> gif: 320x272 256
 //> bmp: 800x600 16777216
@@ -71,4 +70,3 @@ WScript.Echo("mime txt: " + root.GetFile(base + "\\a.txt").MimeType);
 //> md5 of a deleted file fails
 //> mime without a dot: []
 //> mime unknown: []
-//> mime txt: text/plain
