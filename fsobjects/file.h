@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frame/com_object.h"
+#include "fsobjects/image_reader.h"
 
 class File : public tessary::Object<File, IFile, IFileInit> {
  public:
@@ -29,11 +30,16 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT STDMETHODCALLTYPE Move(BSTR destination, VARIANT_BOOL overwrite) override;
   HRESULT STDMETHODCALLTYPE get_Size(VARIANT* size) override;
   HRESULT STDMETHODCALLTYPE get_ParentFolder(IFolder** folder) override;
+  HRESULT STDMETHODCALLTYPE get_MimeType(BSTR* mime_type) override;
   HRESULT STDMETHODCALLTYPE Delete(VARIANT_BOOL force) override;
   HRESULT STDMETHODCALLTYPE get_ShortPath(BSTR* path) override;
   HRESULT STDMETHODCALLTYPE get_ShortName(BSTR* name) override;
+  HRESULT STDMETHODCALLTYPE get_ImageWidth(LONG* width) override;
+  HRESULT STDMETHODCALLTYPE get_ImageHeight(LONG* height) override;
+  HRESULT STDMETHODCALLTYPE get_ImageColor(LONG* color) override;
   HRESULT STDMETHODCALLTYPE get_Accessible(VARIANT_BOOL* accessible) override;
   HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
+  HRESULT STDMETHODCALLTYPE get_Checksum(BSTR* checksum) override;
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE OpenAsTextStream(IOMode mode, Tristate format,
@@ -46,12 +52,15 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT Probe();
   // A destination without a separator names a file in this file's folder.
   std::string Destination(const std::string& text) const;
+  // The image record, read from the file while it is not loaded.
+  tessary::ImageInfo Image();
 
   bool accessible_ = false;
   std::string name_;
   std::string folder_path_;
   std::string full_path_;
   std::string account_server_;
+  tessary::ImageInfo image_;  // under the object lock: getters may race on one object
 };
 
 namespace tessary {

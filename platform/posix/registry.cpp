@@ -29,6 +29,10 @@
 // - No access checks beyond the file's own permissions: samDesired is
 //   ignored, and a refused write reports ERROR_ACCESS_DENIED. Volatile keys
 //   are stored like the others. HKEY_CURRENT_USER is one tree for all users.
+// - HKEY_CLASSES_ROOT\.ext and HKEY_CLASSES_ROOT\<MIME type>, where the
+//   store lacks them or their values, are answered read-only from the
+//   system's file-type databases (classes_database.h), as Windows answers
+//   them from its own; the store's keys and values win.
 // - A handle names a key by path. When the key is deleted behind it,
 //   operations through it fail with ERROR_KEY_DELETED; if a key of the same
 //   path is created again, the handle reaches the new key.
@@ -49,6 +53,7 @@
 #include <vector>
 
 #include "platform/guard.h"
+#include "platform/posix/classes_database.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/regedit_format.h"
 #include "platform/posix/syscalls.h"
@@ -482,6 +487,20 @@ LSTATUS KeyOf(HKEY key, Snapshot* snapshot, const Key** out) {
   return *out ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// Keys and values of HKEY_CLASSES_ROOT that the store lacks come from the
+// system's file-type databases (classes_database.h); the store's own win.
+bool SystemClassKey(const KeyHandle& key) {
+  return key.root == Root::kClassesRoot && key.path.size() == 1 &&
+         tessary::classes::Database::System()->HasKey(key.path[0]);
+}
+
+bool SystemClassValue(HKEY key, LPCSTR value_name, std::string* text) {
+  KeyHandle handle;
+  return ResolveHandle(key, &handle) == ERROR_SUCCESS && SystemClassKey(handle) &&
+         tessary::classes::Database::System()->Value(handle.path[0], value_name ? value_name : "",
+                                                     text);
+}
+
 // RegQueryValueEx's buffer protocol: size only without a buffer, the needed
 // size and ERROR_MORE_DATA when the buffer is short.
 LSTATUS CopyOut(DWORD type, const uint8_t* bytes, size_t size, LPDWORD lpType, LPBYTE lpData,
@@ -550,7 +569,8 @@ EXTERN_C {
       Snapshot snapshot;
       rc = LoadSnapshot(&snapshot);
       if (rc != ERROR_SUCCESS) return rc;
-      if (!snapshot.store->Find(target.root, target.path)) return MissingKey(*snapshot.store, hKey);
+      if (!snapshot.store->Find(target.root, target.path) && !SystemClassKey(target))
+        return MissingKey(*snapshot.store, hKey);
       *phkResult = NewHandle(std::move(target));
       return ERROR_SUCCESS;
     });
@@ -625,9 +645,15 @@ EXTERN_C {
       Snapshot snapshot;
       const Key* key = nullptr;
       LSTATUS rc = KeyOf(hKey, &snapshot, &key);
-      if (rc != ERROR_SUCCESS) return rc;
-      const Value* value = key->FindValue(lpValueName ? lpValueName : "");
-      if (!value) return ERROR_FILE_NOT_FOUND;
+      if (rc != ERROR_SUCCESS && rc != ERROR_KEY_DELETED) return rc;
+      const Value* value = key ? key->FindValue(lpValueName ? lpValueName : "") : nullptr;
+      if (!value) {
+        std::string text;
+        if (!SystemClassValue(hKey, lpValueName, &text))
+          return rc != ERROR_SUCCESS ? rc : ERROR_FILE_NOT_FOUND;
+        return CopyOut(REG_SZ, reinterpret_cast<const uint8_t*>(text.c_str()), text.size() + 1,
+                       lpType, lpData, lpcbData);
+      }
       return CopyOut(value->type, value->data.data(), value->data.size(), lpType, lpData, lpcbData);
     });
   }
