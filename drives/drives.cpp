@@ -38,15 +38,7 @@ HRESULT NewDrives(IDriveCollection** out) {
     hr = drive->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
     drive->Release();
     if (FAILED(hr)) break;
-    VARIANT key, item;
-    VariantInit(&key);
-    VariantInit(&item);
-    key.vt = VT_BSTR;
-    key.bstrVal = key_text.get();
-    item.vt = VT_DISPATCH | VT_BYREF;
-    item.ppdispVal = &child;
-    // The collection takes over the reference, whatever becomes of the entry.
-    hr = static_cast<IDriveCollectionAdd*>(collection)->AddEntry(&key, &item);
+    hr = AddChild(static_cast<IDriveCollectionAdd*>(collection), root, child);
     if (FAILED(hr)) break;
   }
   if (FAILED(hr)) {

@@ -15,25 +15,6 @@ TESSARY_CREATABLE(Folders)
 
 namespace {
 
-// Adds a child under its name; the dictionary takes over the reference.
-template <class Add>
-HRESULT AddChild(Add* add, const std::string& name, IDispatch* child) {
-  tessary::Bstr key_text;
-  HRESULT hr = key_text.FromAnsi(name);
-  if (FAILED(hr)) {
-    child->Release();
-    return hr;
-  }
-  VARIANT key, item;
-  VariantInit(&key);
-  VariantInit(&item);
-  key.vt = VT_BSTR;
-  key.bstrVal = key_text.get();
-  item.vt = VT_DISPATCH | VT_BYREF;
-  item.ppdispVal = &child;
-  return add->AddEntry(&key, &item);
-}
-
 // Walks the entries that match the folder's wildcard; a failing `visit`
 // ends the listing. A search that finds nothing lists nothing.
 template <class Visit>
@@ -88,7 +69,8 @@ HRESULT Folder::get_Files(IFileCollection** files) {
       made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
       file->Release();
       if (FAILED(made)) return made;
-      return AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName, child);
+      return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName,
+                               child);
     });
   }
   if (FAILED(hr)) {
@@ -132,7 +114,8 @@ HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
     made = folder->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
     folder->Release();
     if (FAILED(made)) return made;
-    return AddChild(static_cast<IFolderCollectionAdd*>(collection), entry.cFileName, child);
+    return tessary::AddChild(static_cast<IFolderCollectionAdd*>(collection), entry.cFileName,
+                             child);
   });
   if (FAILED(hr)) {
     collection->Release();

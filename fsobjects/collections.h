@@ -9,10 +9,33 @@
 // no lock here, and each call costs one lock, the dictionary's.
 #pragma once
 
+#include <string>
+
 #include "dictionary/dictionary.h"
 #include "frame/com_object.h"
+#include "frame/values.h"
 
 namespace tessary {
+
+// Adds a child under a key through a collection's private add interface;
+// the collection takes over the reference, whatever becomes of the entry.
+template <class Add>
+HRESULT AddChild(Add* add, const std::string& key_name, IDispatch* child) {
+  Bstr key_text;
+  HRESULT hr = key_text.FromAnsi(key_name);
+  if (FAILED(hr)) {
+    child->Release();
+    return hr;
+  }
+  VARIANT key, item;
+  VariantInit(&key);
+  VariantInit(&item);
+  key.vt = VT_BSTR;
+  key.bstrVal = key_text.get();
+  item.vt = VT_DISPATCH | VT_BYREF;
+  item.ppdispVal = &child;
+  return add->AddEntry(&key, &item);
+}
 
 template <class Derived, class Dispatch, class AddInterface, class Child>
 class Collection : public Object<Derived, Dispatch, AddInterface> {
