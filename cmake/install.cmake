@@ -44,14 +44,14 @@ endif()
 # Headers for embedding: the automation runtime's part of the seam, the
 # POSIX stand-ins for the Windows headers they name, and the interface
 # header generated from the type library. Programs include them as the core
-# does ("platform/automation.h", "tessary_widl.h").
+# does ("platform/automation.h", "tessary.h").
 install(FILES platform/automation.h platform/system.h platform/registry.h platform/modules.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessary/platform COMPONENT dev)
 install(FILES platform/posix/com_types.h platform/posix/winerror.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessary/platform/posix COMPONENT dev)
 install(FILES platform/posix/include/oaidl.h platform/posix/include/ocidl.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessary/platform/posix/include COMPONENT dev)
-install(FILES ${TESSARY_GEN}/tessary_widl.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessary
+install(FILES ${TESSARY_GEN}/tessary.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessary
         COMPONENT dev)
 
 # pkg-config and find_package(Tessary), both relocatable: the prefix is
@@ -76,3 +76,10 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/TessaryConfig.cmake
         DESTINATION ${_cmake_dir} COMPONENT dev)
 
 include(${CMAKE_SOURCE_DIR}/cmake/debian.cmake)
+
+if(TESSARY_TESTS AND TARGET tessary-run)
+  add_test(NAME packaging.install
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/install_test.sh ${CMAKE_BINARY_DIR}
+                   ${CMAKE_BINARY_DIR}/packagingwork/install)
+  set_tests_properties(packaging.install PROPERTIES LABELS packaging)
+endif()
