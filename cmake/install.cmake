@@ -77,7 +77,8 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/TessaryConfig.cmake
 
 include(${CMAKE_SOURCE_DIR}/cmake/debian.cmake)
 
-if(TESSARY_TESTS AND TARGET tessary-run)
+# Installed programs are plain ones: a sanitizer build is not installed.
+if(TESSARY_TESTS AND TARGET tessary-run AND NOT TESSARY_SANITIZE AND NOT TESSARY_TSAN)
   add_test(NAME packaging.install
            COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/install_test.sh ${CMAKE_BINARY_DIR}
                    ${CMAKE_BINARY_DIR}/packagingwork/install)
