@@ -75,7 +75,10 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/TessaryConfig.cmake
               ${CMAKE_BINARY_DIR}/packaging/TessaryConfigVersion.cmake
         DESTINATION ${_cmake_dir} COMPONENT dev)
 
-include(${CMAKE_SOURCE_DIR}/cmake/debian.cmake)
+# Packages are made from the plain build only.
+if(NOT TESSARY_SANITIZE AND NOT TESSARY_TSAN AND NOT TESSARY_FUZZ)
+  include(${CMAKE_SOURCE_DIR}/cmake/debian.cmake)
+endif()
 
 # Installed programs are plain ones: a sanitizer build is not installed.
 if(TESSARY_TESTS AND TARGET tessary-run AND NOT TESSARY_SANITIZE AND NOT TESSARY_TSAN)
