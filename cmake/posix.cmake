@@ -9,7 +9,10 @@ add_compile_definitions(COM_NO_WINDOWS_H)
 
 file(GLOB TESSARY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
 add_library(tessary-platform SHARED ${TESSARY_PLATFORM_SOURCES})
-set_target_properties(tessary-platform PROPERTIES CXX_VISIBILITY_PRESET hidden)
+# The platform library is the one shared library programs link against, so it
+# carries a SONAME: an incompatible change of its exports bumps SOVERSION.
+set_target_properties(tessary-platform PROPERTIES CXX_VISIBILITY_PRESET hidden
+                      VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 target_link_libraries(tessary-platform PRIVATE dl pthread)
 
 # The core as objects, so the unit tests can reach what the module hides.
@@ -37,6 +40,8 @@ if(TESSARY_HOST_SOURCES)
   # The host finds the module it was built beside when the store names none.
   add_dependencies(tessary-run tessary)
 endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/install.cmake)
 
 if(TESSARY_TESTS)
   enable_testing()
