@@ -27,3 +27,13 @@ HRESULT TwofishFile(const CLSID* reporter, const std::string& in_path, const std
                     const uint8_t key[16], bool encrypt);
 
 }  // namespace tessary
+
+namespace tessary {
+
+// RC4 through the system's cryptographic providers: the provider chosen by
+// `type` (QNRSA, QNRSAHIGH or QNRSALOW) derives the key from the MD5 of the
+// password's ANSI bytes. The same call decrypts.
+HRESULT ProviderFile(const CLSID* reporter, const std::string& in_path, const std::string& out_path,
+                     const std::string& password, long type, bool encrypt);
+
+}  // namespace tessary

@@ -51,3 +51,19 @@ assert(e.source == "Tessary.File.1", "the File reports, got " + e.source);
 e = failure(function () { fso.EncryptFile(plain, plain, "x", QNTWOFISH); });
 assert(hex(e.number) == "80070020", "onto itself, got " + hex(e.number));
 assert(read(plain) == text, "the input is intact");
+
+// The provider types: each decrypts its own output; Type 3 and the default
+// share the 128-bit key, Type 4 derives a 40-bit one.
+var other = fso.BuildPath(base, "other.bin");
+for (var type = 1; type <= 4; ++type) {
+  if (type == QNTWOFISH) continue;
+  fso.EncryptFile(plain, cipher, "Pass Word 123", type);
+  assert(fso.GetFile(cipher).Size == text.length, "provider output length, type " + type);
+  fso.DecryptFile(cipher, back, "Pass Word 123", type);
+  assert(read(back) == text, "provider round trip, type " + type);
+}
+fso.EncryptFile(plain, cipher, "pw");
+fso.EncryptFile(plain, other, "pw", 3);
+assert(read(cipher) == read(other), "the default type uses the 128-bit key");
+fso.EncryptFile(plain, other, "pw", 4);
+assert(read(cipher) != read(other), "type 4 uses the 40-bit key");
