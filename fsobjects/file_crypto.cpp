@@ -29,7 +29,7 @@ char To1252(char16_t unit) {
 // machine's ANSI page, so matching it lets them decrypt here.
 DWORD PasswordCodePage() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quennel\\QN-Tessary\\Parameters", 0, KEY_READ,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quennel\\QN-Tessary\\Encryption", 0, KEY_READ,
                     &key) != ERROR_SUCCESS)
     return 0;
   DWORD value = 0, type = 0, size = sizeof value;

@@ -40,7 +40,7 @@ std::string Md5Of(const std::string& bytes) {
 }
 
 const char kCodePage1252[] =
-    "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Parameters]\r\n"
+    "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Encryption]\r\n"
     "\"PasswordCodePage\"=dword:000004e4\r\n";
 
 class ProviderTest : public FsTest {
