@@ -15,29 +15,32 @@ Const DISP_E_EXCEPTION = &H80020009
 
 ' A file of n bytes, byte i = (i*7+3) mod 256.
 Sub Pattern(name, n)
-  Dim stream, i
+  Dim stream, i, value
   Set stream = root.CreateBinaryFile(work & "\" & name)
   ExpectOk "CreateBinaryFile " & name
   For i = 0 To n - 1
-    stream.Fill (i * 7 + 3) Mod 256, 1
+    value = (i * 7 + 3) Mod 256
+    stream.Fill value, 1
   Next
   stream.Close
 End Sub
 
 ' A file of the bytes of a hexadecimal text.
 Sub FromHex(name, text)
-  Dim stream, i
+  Dim stream, i, value
   Set stream = root.CreateBinaryFile(work & "\" & name)
   For i = 1 To Len(text) Step 2
-    stream.Fill CInt("&H" & Mid(text, i, 2)), 1
+    value = CInt("&H" & Mid(text, i, 2))
+    stream.Fill value, 1
   Next
   stream.Close
   ExpectOk "FromHex " & name
 End Sub
 
 Sub ExpectSum(name, sum)
-  Dim got
-  got = root.GetFile(work & "\" & name).Checksum
+  Dim got, file
+  Set file = root.GetFile(work & "\" & name)
+  got = file.Checksum
   ExpectOk "Checksum " & name
   Check got = sum, name & ": checksum " & got & ", expected " & sum
 End Sub
@@ -57,7 +60,9 @@ ExpectSum "rsa1001", "48ac627a4ab1ff965a677ad6b81e396f"
 root.EncryptFile work & "\p1001", work & "\low1001", "secret", 4
 ExpectOk "EncryptFile type 4"
 ExpectSum "low1001", "87e9003370563bea708a3b21b576399e"
-root.GetFile(work & "\p2500").Encrypt work & "\high2500", "Pass Word 123", 3
+Dim file
+Set file = root.GetFile(work & "\p2500")
+file.Encrypt work & "\high2500", "Pass Word 123", 3
 ExpectOk "Encrypt type 3"
 ExpectSum "high2500", "dc32ee302a431f392a9fdfc76fa3a67c"
 
