@@ -39,29 +39,32 @@ struct Hash : Object {
 
 struct Key : Object {
   uint8_t key[16];
-  uint8_t s[256];
-  uint8_t i = 0, j = 0;
+  // Word-sized state: byte-sized entries make each step wait on partial
+  // register writes.
+  uint32_t s[256];
+  uint32_t i = 0, j = 0;
   Key() : Object(kKey) {}
   void Schedule() {
-    for (int n = 0; n < 256; ++n) s[n] = uint8_t(n);
-    uint8_t k = 0;
-    for (int n = 0; n < 256; ++n) {
-      k = uint8_t(k + s[n] + key[n % 16]);
+    for (uint32_t n = 0; n < 256; ++n) s[n] = n;
+    uint32_t k = 0;
+    for (uint32_t n = 0; n < 256; ++n) {
+      k = (k + s[n] + key[n % 16]) & 0xFF;
       std::swap(s[n], s[k]);
     }
     i = j = 0;
   }
+  uint8_t Next(uint32_t& a, uint32_t& b) {
+    a = (a + 1) & 0xFF;
+    const uint32_t x = s[a];
+    b = (b + x) & 0xFF;
+    const uint32_t y = s[b];
+    s[a] = y;
+    s[b] = x;
+    return static_cast<uint8_t>(s[(x + y) & 0xFF]);
+  }
   void Apply(uint8_t* data, size_t size) {
-    uint8_t a = i, b = j;
-    for (size_t n = 0; n < size; ++n) {
-      a = uint8_t(a + 1);
-      const uint8_t x = s[a];
-      b = uint8_t(b + x);
-      const uint8_t y = s[b];
-      s[a] = y;
-      s[b] = x;
-      data[n] ^= s[uint8_t(x + y)];
-    }
+    uint32_t a = i, b = j;
+    for (size_t n = 0; n < size; ++n) data[n] ^= Next(a, b);
     i = a;
     j = b;
   }
