@@ -47,6 +47,9 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT STDMETHODCALLTYPE OpenAsBinaryStream(IOMode mode, IBinaryStream** stream) override;
   // The drive that holds the file (drive_members.cpp).
   HRESULT STDMETHODCALLTYPE get_Drive(IDrive** drive) override;
+  // Whole-file encryption into OutFile (file_crypto.cpp).
+  HRESULT STDMETHODCALLTYPE Encrypt(BSTR out_file, BSTR password, QNENCTYPE type) override;
+  HRESULT STDMETHODCALLTYPE Decrypt(BSTR out_file, BSTR password, QNENCTYPE type) override;
 
  private:
   HRESULT Probe();
@@ -54,6 +57,7 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   std::string Destination(const std::string& text) const;
   // The image record, read from the file while it is not loaded.
   tessary::ImageInfo Image();
+  HRESULT Transform(BSTR out_file, BSTR password, QNENCTYPE type, bool encrypt);
 
   bool accessible_ = false;
   std::string name_;

@@ -13,8 +13,15 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   ~Tessary();
 
   // Single files and existence tests (file_ops.cpp).
-  HRESULT STDMETHODCALLTYPE MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
-  HRESULT STDMETHODCALLTYPE CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE MoveFile(BSTR source, BSTR destination,
+                                     VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CopyFile(BSTR source, BSTR destination,
+                                     VARIANT_BOOL overwrite) override;
+  // Whole-file encryption through a File for InFile (crypto_files.cpp).
+  HRESULT STDMETHODCALLTYPE EncryptFile(BSTR in_file, BSTR out_file, BSTR password,
+                                        QNENCTYPE type) override;
+  HRESULT STDMETHODCALLTYPE DecryptFile(BSTR in_file, BSTR out_file, BSTR password,
+                                        QNENCTYPE type) override;
   HRESULT STDMETHODCALLTYPE FolderExists(BSTR folder_spec, VARIANT_BOOL* exists) override;
   HRESULT STDMETHODCALLTYPE FileExists(BSTR file_spec, VARIANT_BOOL* exists) override;
   HRESULT STDMETHODCALLTYPE CreateFile(BSTR file_name, VARIANT_BOOL overwrite) override;
@@ -27,7 +34,8 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE GetFile(BSTR path, IFile** file) override;
   HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR folder_spec, VARIANT_BOOL force) override;
-  HRESULT STDMETHODCALLTYPE CopyFolder(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CopyFolder(BSTR source, BSTR destination,
+                                       VARIANT_BOOL overwrite) override;
   HRESULT STDMETHODCALLTYPE MoveFolder(BSTR source, BSTR destination) override;
 
   // Path strings and special folders (paths.cpp).

@@ -1,0 +1,164 @@
+// Provider RC4: the call sequence against the recorded vectors, the
+// provider layer's codes, and the password code page setting.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "crypto/md5.h"
+#include "fsobjects/file.h"
+#include "fsobjects/fs_test_support.h"
+#include "platform/crypt.h"
+
+namespace tessary::testing {
+namespace {
+
+constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009);
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + 3) & 0xFF);
+  return s;
+}
+
+std::string HexOf(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string Md5Of(const std::string& bytes) {
+  Md5 md5;
+  md5.Update(bytes.data(), bytes.size());
+  uint8_t digest[Md5::kDigestSize];
+  md5.Final(digest);
+  return Md5::Hex(digest);
+}
+
+const char kCodePage1252[] =
+    "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Encryption]\r\n"
+    "\"PasswordCodePage\"=dword:000004e4\r\n";
+
+class ProviderTest : public FsTest {
+ protected:
+  HRESULT Run(const std::string& in, const std::string& out, const std::u16string& password,
+              long type, bool encrypt = true) {
+    IFile* file = nullptr;
+    HRESULT hr = NewFile(B(W(in)).get(), &file);
+    if (FAILED(hr)) return hr;
+    BSTR pw = SysAllocStringLen(password.data(), static_cast<UINT>(password.size()));
+    hr = encrypt ? file->Encrypt(B(W(out)).get(), pw, static_cast<QNENCTYPE>(type))
+                 : file->Decrypt(B(W(out)).get(), pw, static_cast<QNENCTYPE>(type));
+    SysFreeString(pw);
+    file->Release();
+    return hr;
+  }
+};
+
+TEST_F(ProviderTest, EveryTypeMatchesTheRecordedProviderOutput) {
+  store_.Write(kCodePage1252);
+  std::ifstream in(TESSARY_SOURCE_DIR "/tests/unit/crypto/vectors/rc4_provider.tsv");
+  ASSERT_TRUE(in);
+  std::string line;
+  std::getline(in, line);
+  int rows = 0;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    ASSERT_EQ(6u, f.size()) << line;
+    const long type = f[0] == "base" ? QNRSALOW : f[0] == "enhanced" ? QNRSAHIGH : QNRSA;
+    std::u16string password;
+    if (f[1] == "caf\xc3\xa9") {
+      password = u"caf\u00e9";
+    } else if (f[1] != "<empty>") {
+      password.assign(f[1].begin(), f[1].end());
+    }
+    const size_t n = std::stoul(f[3]);
+    Write("plain", Pattern(n));
+    ASSERT_EQ(S_OK, Run("plain", "cipher", password, type)) << line;
+    const std::string cipher = ReadWholeFile(P("cipher"));
+    ASSERT_EQ(n, cipher.size()) << line;
+    const std::string expected = f[5] == "-" ? "" : f[5];
+    EXPECT_EQ(expected, f[4] == "hex" ? HexOf(cipher) : Md5Of(cipher)) << line;
+    ASSERT_EQ(S_OK, Run("cipher", "back", password, type, false)) << line;
+    EXPECT_EQ(Pattern(n), ReadWholeFile(P("back"))) << line;
+    ++rows;
+  }
+  EXPECT_EQ(72, rows);
+}
+
+TEST_F(ProviderTest, PasswordsAreUtf8UnlessTheStoreNamesCodePage1252) {
+  Write("plain", Pattern(64));
+  ASSERT_EQ(S_OK, Run("plain", "utf8", u"caf\u00e9", QNRSA));
+  store_.Write(kCodePage1252);
+  ASSERT_EQ(S_OK, Run("plain", "cp1252", u"caf\u00e9", QNRSA));
+  EXPECT_NE(ReadWholeFile(P("utf8")), ReadWholeFile(P("cp1252")));
+  // A character the page cannot hold becomes '?', as on Windows.
+  ASSERT_EQ(S_OK, Run("plain", "snow", u"a\u2603", QNRSA));
+  ASSERT_EQ(S_OK, Run("plain", "mark", u"a?", QNRSA));
+  EXPECT_EQ(ReadWholeFile(P("mark")), ReadWholeFile(P("snow")));
+  ASSERT_EQ(S_OK, Run("plain", "euro", u"\u20ac", QNRSA));
+  ASSERT_EQ(S_OK, Run("plain", "mark1", u"?", QNRSA));
+  EXPECT_NE(ReadWholeFile(P("mark1")), ReadWholeFile(P("euro")));
+}
+
+TEST_F(ProviderTest, FailuresKeepTheInputAndUseTheirTexts) {
+  const std::string data = Pattern(1001);
+  Write("in", data);
+  EXPECT_EQ(static_cast<HRESULT>(0x80070020), Run("in", "in", u"pw", QNRSA));
+  EXPECT_EQ(kDispException, Run("in", "in", u"pw", QNRSALOW, false));
+  EXPECT_EQ("Error opening Ciphertext file!", TakeError().description);
+  EXPECT_EQ(static_cast<HRESULT>(0x80070003), Run("in", "none\\out", u"pw", QNRSAHIGH));
+  EXPECT_EQ(0u, TakeError().description.find("Error opening Ciphertext file: "));
+  EXPECT_EQ(data, ReadWholeFile(P("in")));
+  // A huge password is hashed whole; decryption with it gives the data back.
+  const std::u16string huge(5000, u'x');
+  ASSERT_EQ(S_OK, Run("in", "c", huge, QNRSA));
+  ASSERT_EQ(S_OK, Run("c", "p", huge, QNRSA, false));
+  EXPECT_EQ(data, ReadWholeFile(P("p")));
+}
+
+TEST(ProviderLayer, AcquisitionCodesAndKeyLifecycle) {
+  HCRYPTPROV prov = 0;
+  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "No Such Provider", PROV_RSA_FULL, 0));
+  EXPECT_EQ(static_cast<DWORD>(NTE_KEYSET_NOT_DEF), GetLastError());
+  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, nullptr, 24, 0));
+  EXPECT_EQ(static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF), GetLastError());
+  EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL,
+                                    CRYPT_MACHINE_KEYSET | CRYPT_NEWKEYSET));
+  EXPECT_EQ(static_cast<DWORD>(NTE_EXISTS), GetLastError());
+  EXPECT_FALSE(CryptAcquireContextA(&prov, "other", MS_DEF_PROV_A, PROV_RSA_FULL, 0));
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEYSET), GetLastError());
+  ASSERT_TRUE(
+      CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_MACHINE_KEYSET));
+  HCRYPTHASH hash = 0;
+  EXPECT_FALSE(CryptCreateHash(prov, CALG_RC4, 0, 0, &hash));
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), GetLastError());
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_MD5, 0, 0, &hash));
+  ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("secret"), 6, 0));
+  HCRYPTKEY key = 0;
+  ASSERT_TRUE(CryptDeriveKey(prov, CALG_RC4, hash, 0, &key));
+  EXPECT_FALSE(CryptHashData(hash, reinterpret_cast<const BYTE*>("x"), 1, 0));  // fixed by the key
+  BYTE data[4] = {1, 2, 3, 4};
+  DWORD size = 4;
+  EXPECT_FALSE(CryptEncrypt(key, 0, FALSE, 0, data, &size, 3));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
+  ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data, &size, 4));
+  ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data, &size));  // the key starts over after final
+  EXPECT_EQ(1, data[0]);
+  EXPECT_EQ(4, data[3]);
+  EXPECT_TRUE(CryptDestroyKey(key));
+  EXPECT_FALSE(CryptDestroyKey(key));
+  EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEY), GetLastError());
+  EXPECT_TRUE(CryptDestroyHash(hash));
+  EXPECT_TRUE(CryptReleaseContext(prov, 0));
+  EXPECT_FALSE(CryptReleaseContext(prov, 0));
+}
+
+}  // namespace
+}  // namespace tessary::testing
