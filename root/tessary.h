@@ -13,8 +13,10 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   ~Tessary();
 
   // Single files and existence tests (file_ops.cpp).
-  HRESULT STDMETHODCALLTYPE MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
-  HRESULT STDMETHODCALLTYPE CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE MoveFile(BSTR source, BSTR destination,
+                                     VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CopyFile(BSTR source, BSTR destination,
+                                     VARIANT_BOOL overwrite) override;
   HRESULT STDMETHODCALLTYPE FolderExists(BSTR folder_spec, VARIANT_BOOL* exists) override;
   HRESULT STDMETHODCALLTYPE FileExists(BSTR file_spec, VARIANT_BOOL* exists) override;
   HRESULT STDMETHODCALLTYPE CreateFile(BSTR file_name, VARIANT_BOOL overwrite) override;
@@ -27,7 +29,8 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE GetFile(BSTR path, IFile** file) override;
   HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR folder_spec, VARIANT_BOOL force) override;
-  HRESULT STDMETHODCALLTYPE CopyFolder(BSTR source, BSTR destination, VARIANT_BOOL overwrite) override;
+  HRESULT STDMETHODCALLTYPE CopyFolder(BSTR source, BSTR destination,
+                                       VARIANT_BOOL overwrite) override;
   HRESULT STDMETHODCALLTYPE MoveFolder(BSTR source, BSTR destination) override;
 
   // Path strings and special folders (paths.cpp).
@@ -55,6 +58,22 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE OpenBinaryFile(BSTR file_name, IOMode mode, VARIANT_BOOL create,
                                            IBinaryStream** stream) override;
 
+  // INI files (ini.cpp).
+  HRESULT STDMETHODCALLTYPE INIReadString(BSTR file_name, BSTR section, BSTR key,
+                                          BSTR default_value, BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteString(BSTR file_name, BSTR section, BSTR key,
+                                           BSTR value) override;
+  HRESULT STDMETHODCALLTYPE INIReadInteger(BSTR file_name, BSTR section, BSTR key,
+                                           LONG default_value, LONG* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteInteger(BSTR file_name, BSTR section, BSTR key,
+                                            LONG value) override;
+  HRESULT STDMETHODCALLTYPE INIReadBoolean(BSTR file_name, BSTR section, BSTR key,
+                                           LONG default_value, LONG* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteBoolean(BSTR file_name, BSTR section, BSTR key,
+                                            LONG value) override;
+  HRESULT STDMETHODCALLTYPE INIDeleteSection(BSTR file_name, BSTR section) override;
+  HRESULT STDMETHODCALLTYPE INIDeleteKey(BSTR file_name, BSTR section, BSTR key) override;
+
   // Web page hooks.
   HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
   HRESULT STDMETHODCALLTYPE OnEndPage() override;
@@ -74,6 +93,9 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   // A path argument in the system code page; a path the system cannot take
   // is reported under the root's identity.
   HRESULT PathArgument(BSTR path, std::string* out);
+  // One profile write (a null key or value deletes); failures carry the
+  // system's text.
+  HRESULT ProfileWrite(BSTR file_name, BSTR section, const BSTR* key, const std::string* value);
 
   DWORD safety_options_ = 0;
   IDispatch* page_objects_[3] = {nullptr, nullptr, nullptr};
