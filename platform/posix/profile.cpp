@@ -96,7 +96,7 @@ DWORD WriteAll(int fd, const std::string& bytes) {
     const ssize_t n = sys::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return sys::Win32ErrorFromErrno(errno, ErrnoOp::kWrite);
-    if (n == 0) return ERROR_WRITE_FAULT;
+    if (n == 0) return ERROR_DISK_FULL;
     done += static_cast<size_t>(n);
   }
   return ERROR_SUCCESS;
