@@ -171,7 +171,13 @@ DWORD Transact(const char* file_name, bool create, Edit&& edit) {
     if (fd.get() < 0 && errno == ENOENT) {
       if (!create) return ERROR_SUCCESS;  // nothing there to delete
       fd.reset(sys::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-      if (fd.get() < 0 && errno == EEXIST) continue;  // another writer made it: lock theirs
+      if (fd.get() < 0 && errno == EEXIST) {
+        // A link to nothing is not followed to make a file where it points.
+        struct stat link;
+        if (sys::lstat(host.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+          return ERROR_ACCESS_DENIED;
+        continue;  // another writer made it: lock theirs
+      }
       created = fd.get() >= 0;
     }
     if (fd.get() < 0) {

@@ -181,6 +181,16 @@ TEST_F(Profile, RefusesWhatWouldNotReadBackAndLeavesTheFile) {
   std::filesystem::create_directory(Host("folder.ini"));
   EXPECT_FALSE(Write("s", "k", "v", "T:\\folder.ini"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  ASSERT_EQ(0, ::symlink(Host("nowhere").c_str(), Host("dangling.ini").c_str()));
+  EXPECT_FALSE(Write("s", "k", "v", "T:\\dangling.ini"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_FALSE(std::filesystem::exists(Host("nowhere")));
+  // Through a link to a file, the file is rewritten and the link stays.
+  ASSERT_EQ(0, ::symlink(Host("a.ini").c_str(), Host("link.ini").c_str()));
+  ASSERT_TRUE(Write("s", "n", "1", "T:\\link.ini"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Host("link.ini")));
+  EXPECT_EQ("[s]\nk=v\nn=1\n", ReadHostFile(Host("a.ini")));
+  ASSERT_TRUE(Write("s", "n", nullptr, "T:\\link.ini"));
   EXPECT_FALSE(Write("s", "k", "v", "T:\\no\\such.ini"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
   EXPECT_EQ(text, ReadHostFile(Host("a.ini")));
