@@ -53,5 +53,5 @@ try {
   e = x;
 }
 assert(e != null && hex(e.number) == "80070005", "a folder cannot be written as an INI file");
-WScript.Echo("folder: " + hex(e.number) + " " + e.description);
+WScript.Echo("folder: " + hex(e.number));
 fso.DeleteFile(ini);
