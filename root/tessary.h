@@ -63,6 +63,22 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE OpenBinaryFile(BSTR file_name, IOMode mode, VARIANT_BOOL create,
                                            IBinaryStream** stream) override;
 
+  // INI files (ini.cpp).
+  HRESULT STDMETHODCALLTYPE INIReadString(BSTR file_name, BSTR section, BSTR key,
+                                          BSTR default_value, BSTR* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteString(BSTR file_name, BSTR section, BSTR key,
+                                           BSTR value) override;
+  HRESULT STDMETHODCALLTYPE INIReadInteger(BSTR file_name, BSTR section, BSTR key,
+                                           LONG default_value, LONG* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteInteger(BSTR file_name, BSTR section, BSTR key,
+                                            LONG value) override;
+  HRESULT STDMETHODCALLTYPE INIReadBoolean(BSTR file_name, BSTR section, BSTR key,
+                                           LONG default_value, LONG* value) override;
+  HRESULT STDMETHODCALLTYPE INIWriteBoolean(BSTR file_name, BSTR section, BSTR key,
+                                            LONG value) override;
+  HRESULT STDMETHODCALLTYPE INIDeleteSection(BSTR file_name, BSTR section) override;
+  HRESULT STDMETHODCALLTYPE INIDeleteKey(BSTR file_name, BSTR section, BSTR key) override;
+
   // Web page hooks.
   HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
   HRESULT STDMETHODCALLTYPE OnEndPage() override;
@@ -82,6 +98,9 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   // A path argument in the system code page; a path the system cannot take
   // is reported under the root's identity.
   HRESULT PathArgument(BSTR path, std::string* out);
+  // One profile write (a null key or value deletes); failures carry the
+  // system's text.
+  HRESULT ProfileWrite(BSTR file_name, BSTR section, const BSTR* key, const std::string* value);
 
   DWORD safety_options_ = 0;
   IDispatch* page_objects_[3] = {nullptr, nullptr, nullptr};
