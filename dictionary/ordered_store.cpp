@@ -6,11 +6,10 @@
 namespace tessary {
 namespace {
 
-// A leaf of 32 entries is 1 KiB on 64-bit targets: an insertion moves at
-// most that much, and a node stays within a few cache lines of page-friendly
-// size. Inner nodes fan out wider, as they hold only a pointer, a count and
-// a separator per child.
-constexpr int kLeafCapacity = 32;
+// A leaf holds 64 record pointers, half a KiB on 64-bit targets: an
+// insertion moves at most that much, and the tree stays shallow. Inner nodes
+// hold a pointer, a count and a separator per child.
+constexpr int kLeafCapacity = 64;
 constexpr int kInnerCapacity = 64;
 constexpr int kLeafMinimum = kLeafCapacity / 2;
 constexpr int kInnerMinimum = kInnerCapacity / 2;
@@ -49,8 +48,53 @@ int32_t HashKey(KeyText key, bool fold_ascii) {
   return static_cast<int32_t>(hash & 0x7FFFFFFFu);
 }
 
-// Entries, separators and counts are plain data (a BSTR pointer, a VARIANT,
-// sizes), so nodes move them with memcpy/memmove.
+// A stored entry with its key folded once, on insertion. The folded code
+// units follow the record in the same allocation, so a comparison touches
+// one block of memory per stored key.
+struct OrderedStore::Record {
+  DictionaryEntry entry;
+  Record* next;   // the next record in the same hash bucket
+  uint64_t hash;  // IndexHash of the folded key
+  size_t length;  // of the key, in code units
+  const OLECHAR* folded() const { return reinterpret_cast<const OLECHAR*>(this + 1); }
+  OLECHAR* folded() { return reinterpret_cast<OLECHAR*>(this + 1); }
+};
+
+namespace {
+
+// The index's own hash (the reported HashVal is another): 64-bit FNV-1a
+// over whole folded code units, then mixed so that the low bits, which
+// pick the bucket, depend on every unit.
+constexpr uint64_t kIndexSeed = 14695981039346656037ull;
+inline uint64_t IndexStep(uint64_t hash, OLECHAR c) { return (hash ^ c) * 1099511628211ull; }
+inline uint64_t IndexFinish(uint64_t hash) {
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdull;
+  hash ^= hash >> 33;
+  return hash;
+}
+
+// Code unit order over folded (or unfolded, in binary mode) forms, eight
+// bytes at a time until they differ.
+int CompareUnits(const OLECHAR* a, size_t a_length, const OLECHAR* b, size_t b_length) {
+  const size_t common = a_length < b_length ? a_length : b_length;
+  size_t i = 0;
+  for (; i + 4 <= common; i += 4) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x != y) break;
+  }
+  for (; i < common; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return a_length < b_length ? -1 : (a_length > b_length ? 1 : 0);
+}
+
+}  // namespace
+
+// Leaves and inner nodes hold record pointers, sizes and counts, all plain
+// data, so nodes move them with memcpy/memmove.
 struct OrderedStore::Node {
   explicit Node(bool is_leaf) : leaf(is_leaf) {}
   bool leaf;
@@ -59,17 +103,16 @@ struct OrderedStore::Node {
 
 struct OrderedStore::Leaf : Node {
   Leaf() : Node(true) {}
-  DictionaryEntry entries[kLeafCapacity];
+  Record* records[kLeafCapacity];
 };
 
-// sizes[i] counts the entries under children[i]; mins[i] is the smallest key
-// under it, the very BSTR its leaf holds, refreshed whenever the entries
-// under it change.
+// sizes[i] counts the entries under children[i]; mins[i] is the record with
+// the smallest key under it, refreshed whenever the entries under it change.
 struct OrderedStore::Inner : Node {
   Inner() : Node(false) {}
   size_t sizes[kInnerCapacity];
   Node* children[kInnerCapacity];
-  BSTR mins[kInnerCapacity];
+  Record* mins[kInnerCapacity];
 };
 
 namespace {
@@ -81,6 +124,7 @@ inline int Minimum(bool leaf) { return leaf ? kLeafMinimum : kInnerMinimum; }
 
 OrderedStore::~OrderedStore() {
   if (root_) Destroy(root_);
+  delete[] buckets_;
 }
 
 void OrderedStore::FreeNode(Node* node) {
@@ -95,8 +139,10 @@ void OrderedStore::Destroy(Node* node) {
   if (node->leaf) {
     Leaf* leaf = static_cast<Leaf*>(node);
     for (int i = 0; i < leaf->count; ++i) {
-      SysFreeString(leaf->entries[i].key);
-      VariantClear(&leaf->entries[i].item);
+      Record* record = leaf->records[i];
+      SysFreeString(record->entry.key);
+      VariantClear(&record->entry.item);
+      ::operator delete(record);
     }
   } else {
     Inner* inner = static_cast<Inner*>(node);
@@ -105,15 +151,15 @@ void OrderedStore::Destroy(Node* node) {
   FreeNode(node);
 }
 
-BSTR OrderedStore::MinKey(const Node* node) {
-  return node->leaf ? static_cast<const Leaf*>(node)->entries[0].key
+OrderedStore::Record* OrderedStore::MinRecord(const Node* node) {
+  return node->leaf ? static_cast<const Leaf*>(node)->records[0]
                     : static_cast<const Inner*>(node)->mins[0];
 }
 
-const DictionaryEntry* OrderedStore::LeafEntries(const Node* node, uint16_t* count) {
+const OrderedStore::Record* const* OrderedStore::LeafRecords(const Node* node, uint16_t* count) {
   if (!node->leaf) return nullptr;
   *count = node->count;
-  return static_cast<const Leaf*>(node)->entries;
+  return static_cast<const Leaf*>(node)->records;
 }
 
 const OrderedStore::Node* const* OrderedStore::InnerChildren(const Node* node, uint16_t* count) {
@@ -121,14 +167,17 @@ const OrderedStore::Node* const* OrderedStore::InnerChildren(const Node* node, u
   return static_cast<const Inner*>(node)->children;
 }
 
+const DictionaryEntry& OrderedStore::EntryOf(const Record* record) { return record->entry; }
+
 // The child whose range holds `key`: the last one whose smallest key is not
 // above it, or the first child for a key below them all.
-int OrderedStore::ChildFor(const Inner* inner, KeyText key) const {
+int OrderedStore::ChildFor(const Inner* inner, const Record* key) {
   int lo = 1;
   int hi = inner->count;
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    if (Compare(key, TextOf(inner->mins[mid])) >= 0) {
+    const Record* min = inner->mins[mid];
+    if (CompareUnits(key->folded(), key->length, min->folded(), min->length) >= 0) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -137,26 +186,19 @@ int OrderedStore::ChildFor(const Inner* inner, KeyText key) const {
   return lo - 1;
 }
 
-DictionaryEntry* OrderedStore::Find(KeyText key, size_t* position) const {
-  const Node* node = root_;
-  if (!node) return nullptr;
-  size_t before = 0;
-  while (!node->leaf) {
-    const Inner* inner = static_cast<const Inner*>(node);
-    const int i = ChildFor(inner, key);
-    if (position)
-      for (int j = 0; j < i; ++j) before += inner->sizes[j];
-    node = inner->children[i];
-  }
-  Leaf* leaf = const_cast<Leaf*>(static_cast<const Leaf*>(node));
+// Where `key` stands in the leaf: its slot when *equal, else the slot it
+// would be inserted at.
+int OrderedStore::SlotFor(const Leaf* leaf, const Record* key, bool* equal) {
+  *equal = false;
   int lo = 0;
   int hi = leaf->count;
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const int c = Compare(key, TextOf(leaf->entries[mid].key));
+    const Record* at = leaf->records[mid];
+    const int c = CompareUnits(key->folded(), key->length, at->folded(), at->length);
     if (c == 0) {
-      if (position) *position = before + static_cast<size_t>(mid);
-      return &leaf->entries[mid];
+      *equal = true;
+      return mid;
     }
     if (c < 0) {
       hi = mid;
@@ -164,7 +206,97 @@ DictionaryEntry* OrderedStore::Find(KeyText key, size_t* position) const {
       lo = mid + 1;
     }
   }
+  return lo;
+}
+
+OrderedStore::Record* OrderedStore::NewRecord(BSTR key) const {
+  const size_t length = BstrLength(key);
+  void* memory = ::operator new(sizeof(Record) + length * sizeof(OLECHAR), std::nothrow);
+  if (!memory) return nullptr;
+  Record* record = new (memory) Record;
+  record->entry.key = key;
+  VariantInit(&record->entry.item);
+  record->next = nullptr;
+  record->length = length;
+  OLECHAR* folded = record->folded();
+  uint64_t hash = kIndexSeed;
+  for (size_t i = 0; i < length; ++i) {
+    const OLECHAR c = fold_ ? Fold(key[i]) : key[i];
+    folded[i] = c;
+    hash = IndexStep(hash, c);
+  }
+  record->hash = IndexFinish(hash);
+  return record;
+}
+
+OrderedStore::Record* OrderedStore::Lookup(KeyText key) const {
+  if (!buckets_) return nullptr;
+  uint64_t hash = kIndexSeed;
+  for (size_t i = 0; i < key.length; ++i)
+    hash = IndexStep(hash, fold_ ? Fold(key.text[i]) : key.text[i]);
+  hash = IndexFinish(hash);
+  for (Record* r = buckets_[hash & (bucket_count_ - 1)]; r; r = r->next) {
+    if (r->hash != hash || r->length != key.length) continue;
+    const OLECHAR* folded = r->folded();
+    size_t i = 0;
+    if (fold_) {
+      while (i < key.length && Fold(key.text[i]) == folded[i]) ++i;
+    } else {
+      while (i < key.length && key.text[i] == folded[i]) ++i;
+    }
+    if (i == key.length) return r;
+  }
   return nullptr;
+}
+
+// Doubles the buckets (or makes the first ones). Running out of memory here
+// only leaves the chains longer.
+void OrderedStore::GrowIndex() {
+  const size_t count = bucket_count_ ? 2 * bucket_count_ : 64;
+  Record** buckets = new (std::nothrow) Record*[count]();
+  if (!buckets) return;
+  for (size_t b = 0; b < bucket_count_; ++b) {
+    for (Record* r = buckets_[b]; r;) {
+      Record* next = r->next;
+      Record*& head = buckets[r->hash & (count - 1)];
+      r->next = head;
+      head = r;
+      r = next;
+    }
+  }
+  delete[] buckets_;
+  buckets_ = buckets;
+  bucket_count_ = count;
+}
+
+void OrderedStore::IndexAdd(Record* record) {
+  if (size_ > bucket_count_) GrowIndex();
+  Record*& head = buckets_[record->hash & (bucket_count_ - 1)];
+  record->next = head;
+  head = record;
+}
+
+void OrderedStore::IndexRemove(Record* record) {
+  Record** link = &buckets_[record->hash & (bucket_count_ - 1)];
+  while (*link != record) link = &(*link)->next;
+  *link = record->next;
+}
+
+DictionaryEntry* OrderedStore::Find(KeyText key, size_t* position) const {
+  Record* record = Lookup(key);
+  if (!record || !position) return record ? &record->entry : nullptr;
+  const Node* node = root_;
+  size_t before = 0;
+  while (!node->leaf) {
+    const Inner* inner = static_cast<const Inner*>(node);
+    const int i = ChildFor(inner, record);
+    for (int j = 0; j < i; ++j) before += inner->sizes[j];
+    node = inner->children[i];
+  }
+  bool equal = false;
+  const int at = SlotFor(static_cast<const Leaf*>(node), record, &equal);
+  *position = before + static_cast<size_t>(at);
+  return &record->entry;
 }
 
 DictionaryEntry* OrderedStore::At(size_t position) const {
@@ -176,7 +308,7 @@ DictionaryEntry* OrderedStore::At(size_t position) const {
     while (position >= inner->sizes[i]) position -= inner->sizes[i++];
     node = inner->children[i];
   }
-  return const_cast<DictionaryEntry*>(&static_cast<const Leaf*>(node)->entries[position]);
+  return &static_cast<const Leaf*>(node)->records[position]->entry;
 }
 
 // Splits the full child `index` of a parent that has room, moving its upper
@@ -192,7 +324,7 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
     Leaf* from = static_cast<Leaf*>(child);
     Leaf* to = new (std::nothrow) Leaf;
     if (!to) return false;
-    std::memcpy(to->entries, from->entries + keep, sizeof(DictionaryEntry) * move);
+    std::memcpy(to->records, from->records + keep, sizeof(Record*) * move);
     moved = static_cast<size_t>(move);
     right = to;
   } else {
@@ -201,7 +333,7 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
     if (!to) return false;
     std::memcpy(to->children, from->children + keep, sizeof(Node*) * move);
     std::memcpy(to->sizes, from->sizes + keep, sizeof(size_t) * move);
-    std::memcpy(to->mins, from->mins + keep, sizeof(BSTR) * move);
+    std::memcpy(to->mins, from->mins + keep, sizeof(Record*) * move);
     for (int i = 0; i < move; ++i) moved += to->sizes[i];
     right = to;
   }
@@ -211,11 +343,11 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
   const int tail = parent->count - index - 1;
   std::memmove(parent->children + index + 2, parent->children + index + 1, sizeof(Node*) * tail);
   std::memmove(parent->sizes + index + 2, parent->sizes + index + 1, sizeof(size_t) * tail);
-  std::memmove(parent->mins + index + 2, parent->mins + index + 1, sizeof(BSTR) * tail);
+  std::memmove(parent->mins + index + 2, parent->mins + index + 1, sizeof(Record*) * tail);
   parent->children[index + 1] = right;
   parent->sizes[index + 1] = moved;
   parent->sizes[index] -= moved;
-  parent->mins[index + 1] = MinKey(right);
+  parent->mins[index + 1] = MinRecord(right);
   ++parent->count;
   return true;
 }
@@ -223,23 +355,38 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
 HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) {
   *entry = nullptr;
   *inserted = false;
-  const KeyText text = TextOf(key);
+  if (Record* found = Lookup(TextOf(key))) {
+    *entry = &found->entry;
+    return S_OK;
+  }
+  if (!buckets_) {
+    GrowIndex();
+    if (!buckets_) return E_OUTOFMEMORY;
+  }
+  Record* record = NewRecord(key);
+  if (!record) return E_OUTOFMEMORY;
+  // The record is the caller's key until it is linked in: on failure only
+  // the record goes.
+  auto fail = [record] {
+    ::operator delete(record);
+    return E_OUTOFMEMORY;
+  };
   if (!root_) {
     root_ = new (std::nothrow) Leaf;
-    if (!root_) return E_OUTOFMEMORY;
+    if (!root_) return fail();
   }
   // Full nodes are split on the way down, so every split finds room in its
   // parent and a failed allocation leaves a whole, valid tree behind.
   if (root_->count == Capacity(root_->leaf)) {
     Inner* top = new (std::nothrow) Inner;
-    if (!top) return E_OUTOFMEMORY;
+    if (!top) return fail();
     top->count = 1;
     top->children[0] = root_;
     top->sizes[0] = size_;
-    top->mins[0] = MinKey(root_);
+    top->mins[0] = MinRecord(root_);
     if (!SplitChild(top, 0)) {
       delete top;
-      return E_OUTOFMEMORY;
+      return fail();
     }
     root_ = top;
   }
@@ -250,11 +397,12 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
   Node* node = root_;
   while (!node->leaf) {
     Inner* inner = static_cast<Inner*>(node);
-    int i = ChildFor(inner, text);
+    int i = ChildFor(inner, record);
     Node* child = inner->children[i];
     if (child->count == Capacity(child->leaf)) {
-      if (!SplitChild(inner, i)) return E_OUTOFMEMORY;
-      if (Compare(text, TextOf(inner->mins[i + 1])) >= 0) ++i;
+      if (!SplitChild(inner, i)) return fail();
+      const Record* split = inner->mins[i + 1];
+      if (CompareUnits(record->folded(), record->length, split->folded(), split->length) >= 0) ++i;
     }
     path[depth] = inner;
     slots[depth] = i;
@@ -263,32 +411,19 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
   }
 
   Leaf* leaf = static_cast<Leaf*>(node);
-  int lo = 0;
-  int hi = leaf->count;
-  while (lo < hi) {
-    const int mid = (lo + hi) / 2;
-    const int c = Compare(text, TextOf(leaf->entries[mid].key));
-    if (c == 0) {
-      *entry = &leaf->entries[mid];
-      return S_OK;
-    }
-    if (c < 0) {
-      hi = mid;
-    } else {
-      lo = mid + 1;
-    }
-  }
-  std::memmove(leaf->entries + lo + 1, leaf->entries + lo,
-               sizeof(DictionaryEntry) * static_cast<size_t>(leaf->count - lo));
-  leaf->entries[lo].key = key;
-  VariantInit(&leaf->entries[lo].item);
+  bool equal = false;
+  const int at = SlotFor(leaf, record, &equal);
+  std::memmove(leaf->records + at + 1, leaf->records + at,
+               sizeof(Record*) * static_cast<size_t>(leaf->count - at));
+  leaf->records[at] = record;
   ++leaf->count;
   ++size_;
+  IndexAdd(record);
   for (int d = depth - 1; d >= 0; --d) {
     path[d]->sizes[slots[d]] += 1;
-    path[d]->mins[slots[d]] = MinKey(path[d]->children[slots[d]]);
+    path[d]->mins[slots[d]] = MinRecord(path[d]->children[slots[d]]);
   }
-  *entry = &leaf->entries[lo];
+  *entry = &record->entry;
   *inserted = true;
   return S_OK;
 }
@@ -305,14 +440,14 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
 
   if (l->count + r->count <= Capacity(leaf)) {
     if (leaf) {
-      std::memcpy(static_cast<Leaf*>(l)->entries + l->count, static_cast<Leaf*>(r)->entries,
-                  sizeof(DictionaryEntry) * r->count);
+      std::memcpy(static_cast<Leaf*>(l)->records + l->count, static_cast<Leaf*>(r)->records,
+                  sizeof(Record*) * r->count);
     } else {
       Inner* li = static_cast<Inner*>(l);
       Inner* ri = static_cast<Inner*>(r);
       std::memcpy(li->children + l->count, ri->children, sizeof(Node*) * r->count);
       std::memcpy(li->sizes + l->count, ri->sizes, sizeof(size_t) * r->count);
-      std::memcpy(li->mins + l->count, ri->mins, sizeof(BSTR) * r->count);
+      std::memcpy(li->mins + l->count, ri->mins, sizeof(Record*) * r->count);
     }
     l->count = static_cast<uint16_t>(l->count + r->count);
     parent->sizes[left] += parent->sizes[right];
@@ -320,9 +455,9 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
     const int tail = parent->count - right - 1;
     std::memmove(parent->children + right, parent->children + right + 1, sizeof(Node*) * tail);
     std::memmove(parent->sizes + right, parent->sizes + right + 1, sizeof(size_t) * tail);
-    std::memmove(parent->mins + right, parent->mins + right + 1, sizeof(BSTR) * tail);
+    std::memmove(parent->mins + right, parent->mins + right + 1, sizeof(Record*) * tail);
     --parent->count;
-    parent->mins[left] = MinKey(l);
+    parent->mins[left] = MinRecord(l);
     return;
   }
 
@@ -334,15 +469,15 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
     Leaf* rl = static_cast<Leaf*>(r);
     if (l->count < want_left) {
       const int n = want_left - l->count;
-      std::memcpy(ll->entries + l->count, rl->entries, sizeof(DictionaryEntry) * n);
-      std::memmove(rl->entries, rl->entries + n, sizeof(DictionaryEntry) * (r->count - n));
+      std::memcpy(ll->records + l->count, rl->records, sizeof(Record*) * n);
+      std::memmove(rl->records, rl->records + n, sizeof(Record*) * (r->count - n));
       moved = static_cast<size_t>(n);
       parent->sizes[left] += moved;
       parent->sizes[right] -= moved;
     } else {
       const int n = l->count - want_left;
-      std::memmove(rl->entries + n, rl->entries, sizeof(DictionaryEntry) * r->count);
-      std::memcpy(rl->entries, ll->entries + want_left, sizeof(DictionaryEntry) * n);
+      std::memmove(rl->records + n, rl->records, sizeof(Record*) * r->count);
+      std::memcpy(rl->records, ll->records + want_left, sizeof(Record*) * n);
       moved = static_cast<size_t>(n);
       parent->sizes[left] -= moved;
       parent->sizes[right] += moved;
@@ -354,22 +489,22 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
       const int n = want_left - l->count;
       std::memcpy(li->children + l->count, ri->children, sizeof(Node*) * n);
       std::memcpy(li->sizes + l->count, ri->sizes, sizeof(size_t) * n);
-      std::memcpy(li->mins + l->count, ri->mins, sizeof(BSTR) * n);
+      std::memcpy(li->mins + l->count, ri->mins, sizeof(Record*) * n);
       for (int i = 0; i < n; ++i) moved += ri->sizes[i];
       const int rest = r->count - n;
       std::memmove(ri->children, ri->children + n, sizeof(Node*) * rest);
       std::memmove(ri->sizes, ri->sizes + n, sizeof(size_t) * rest);
-      std::memmove(ri->mins, ri->mins + n, sizeof(BSTR) * rest);
+      std::memmove(ri->mins, ri->mins + n, sizeof(Record*) * rest);
       parent->sizes[left] += moved;
       parent->sizes[right] -= moved;
     } else {
       const int n = l->count - want_left;
       std::memmove(ri->children + n, ri->children, sizeof(Node*) * r->count);
       std::memmove(ri->sizes + n, ri->sizes, sizeof(size_t) * r->count);
-      std::memmove(ri->mins + n, ri->mins, sizeof(BSTR) * r->count);
+      std::memmove(ri->mins + n, ri->mins, sizeof(Record*) * r->count);
       std::memcpy(ri->children, li->children + want_left, sizeof(Node*) * n);
       std::memcpy(ri->sizes, li->sizes + want_left, sizeof(size_t) * n);
-      std::memcpy(ri->mins, li->mins + want_left, sizeof(BSTR) * n);
+      std::memcpy(ri->mins, li->mins + want_left, sizeof(Record*) * n);
       for (int i = 0; i < n; ++i) moved += ri->sizes[i];
       parent->sizes[left] -= moved;
       parent->sizes[right] += moved;
@@ -377,8 +512,8 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
   }
   r->count = static_cast<uint16_t>(total - want_left);
   l->count = static_cast<uint16_t>(want_left);
-  parent->mins[left] = MinKey(l);
-  parent->mins[right] = MinKey(r);
+  parent->mins[left] = MinRecord(l);
+  parent->mins[right] = MinRecord(r);
 }
 
 void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
@@ -397,9 +532,12 @@ void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
   }
   Leaf* leaf = static_cast<Leaf*>(node);
   const int at = static_cast<int>(position);
-  *taken = leaf->entries[at];
-  std::memmove(leaf->entries + at, leaf->entries + at + 1,
-               sizeof(DictionaryEntry) * static_cast<size_t>(leaf->count - at - 1));
+  Record* record = leaf->records[at];
+  *taken = record->entry;
+  IndexRemove(record);
+  ::operator delete(record);
+  std::memmove(leaf->records + at, leaf->records + at + 1,
+               sizeof(Record*) * static_cast<size_t>(leaf->count - at - 1));
   --leaf->count;
   --size_;
 
@@ -411,7 +549,7 @@ void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
     if (child->count < Minimum(child->leaf)) {
       Rebalance(parent, i);
     } else {
-      parent->mins[i] = MinKey(child);
+      parent->mins[i] = MinRecord(child);
     }
   }
 
@@ -428,25 +566,10 @@ void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
 }
 
 BSTR OrderedStore::ReplaceKeyAt(size_t position, BSTR key) {
-  Inner* path[kMaxDepth];
-  int slots[kMaxDepth];
-  int depth = 0;
-  Node* node = root_;
-  while (!node->leaf) {
-    Inner* inner = static_cast<Inner*>(node);
-    int i = 0;
-    while (position >= inner->sizes[i]) position -= inner->sizes[i++];
-    path[depth] = inner;
-    slots[depth] = i;
-    ++depth;
-    node = inner->children[i];
-  }
-  DictionaryEntry& entry = static_cast<Leaf*>(node)->entries[position];
+  // The folded form, its hash and so the record's place all stay.
+  DictionaryEntry& entry = *At(position);
   BSTR old = entry.key;
   entry.key = key;
-  // Separators above may be this very string.
-  for (int d = depth - 1; d >= 0; --d)
-    path[d]->mins[slots[d]] = MinKey(path[d]->children[slots[d]]);
   return old;
 }
 
@@ -454,6 +577,8 @@ void OrderedStore::Swap(OrderedStore& other) {
   std::swap(root_, other.root_);
   std::swap(size_, other.size_);
   std::swap(fold_, other.fold_);
+  std::swap(buckets_, other.buckets_);
+  std::swap(bucket_count_, other.bucket_count_);
 }
 
 bool OrderedStore::CheckNode(const Node* node, bool is_root, int depth, int* leaf_depth,
@@ -472,7 +597,7 @@ bool OrderedStore::CheckNode(const Node* node, bool is_root, int depth, int* lea
   for (int i = 0; i < inner->count; ++i) {
     size_t below = 0;
     if (!CheckNode(inner->children[i], false, depth + 1, leaf_depth, &below)) return false;
-    if (below != inner->sizes[i] || inner->mins[i] != MinKey(inner->children[i])) return false;
+    if (below != inner->sizes[i] || inner->mins[i] != MinRecord(inner->children[i])) return false;
     total += below;
   }
   *count = total;
@@ -488,6 +613,8 @@ bool OrderedStore::CheckInvariants() const {
   bool ascending = true;
   ForEach([&](const DictionaryEntry& e) {
     if (previous && Compare(TextOf(previous->key), TextOf(e.key)) >= 0) ascending = false;
+    // Every entry is found through the index as itself.
+    if (Find(TextOf(e.key)) != &e) ascending = false;
     previous = &e;
     return ascending;
   });

@@ -8,6 +8,11 @@
 // only 'A'-'Z' folded to 'a'-'z' (no locale), the shorter key first when one
 // is a prefix of the other. Binary order (no folding at all) serves the
 // BinaryCompare mode. The store is not thread-safe; its owner serialises.
+//
+// Each entry lives in its own record beside its key folded once, on
+// insertion: the tree compares folded forms a word at a time and never
+// folds a stored key again, and a hash index over the folded forms answers
+// keyed look-ups that need no position without descending the tree.
 #pragma once
 
 #include <cstddef>
@@ -70,7 +75,7 @@ class OrderedStore {
 
   // Finds the entry with an equal key or inserts one with `key` (taken over
   // only when inserted) and an empty item. E_OUTOFMEMORY leaves the store as
-  // it was. The entry pointer stays valid until the next change.
+  // it was. The entry pointer stays valid until that entry is taken out.
   [[nodiscard]] HRESULT Insert(BSTR key, DictionaryEntry** entry, bool* inserted);
 
   // Takes the entry at a 0-based position out of the store; the caller owns
@@ -98,31 +103,44 @@ class OrderedStore {
   struct Node;
   struct Leaf;
   struct Inner;
+  struct Record;
 
   template <class F>
   static bool Walk(const Node* node, F& f);
-  static const DictionaryEntry* LeafEntries(const Node* node, uint16_t* count);
+  static const Record* const* LeafRecords(const Node* node, uint16_t* count);
   static const Node* const* InnerChildren(const Node* node, uint16_t* count);
+  static const DictionaryEntry& EntryOf(const Record* record);
 
   static void Destroy(Node* node);
-  static BSTR MinKey(const Node* node);
-  int ChildFor(const Inner* inner, KeyText key) const;
+  static Record* MinRecord(const Node* node);
+  static int ChildFor(const Inner* inner, const Record* key);
+  static int SlotFor(const Leaf* leaf, const Record* key, bool* equal);
   [[nodiscard]] bool SplitChild(Inner* parent, int index);
   void Rebalance(Inner* parent, int index);
   static void FreeNode(Node* node);
   static bool CheckNode(const Node* node, bool is_root, int depth, int* leaf_depth, size_t* count);
 
+  Record* NewRecord(BSTR key) const;
+  Record* Lookup(KeyText key) const;
+  void IndexAdd(Record* record);
+  void IndexRemove(Record* record);
+  void GrowIndex();
+
   Node* root_ = nullptr;
   size_t size_ = 0;
   bool fold_;
+  // Chains of records by the hash of their folded keys; a power-of-two
+  // number of buckets, grown to keep about one record per bucket.
+  Record** buckets_ = nullptr;
+  size_t bucket_count_ = 0;
 };
 
 template <class F>
 bool OrderedStore::Walk(const Node* node, F& f) {
   uint16_t count = 0;
-  if (const DictionaryEntry* entries = LeafEntries(node, &count)) {
+  if (const Record* const* records = LeafRecords(node, &count)) {
     for (uint16_t i = 0; i < count; ++i)
-      if (!f(entries[i])) return false;
+      if (!f(EntryOf(records[i]))) return false;
     return true;
   }
   const Node* const* children = InnerChildren(node, &count);

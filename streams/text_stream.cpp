@@ -5,6 +5,9 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "frame/values.h"
 #include "platform/system.h"
@@ -50,23 +53,94 @@ LONG Saturate(int64_t value) {
   return static_cast<LONG>(value > kMaxCounter ? kMaxCounter : value);
 }
 
-// Lines are searched a block at a time: the test of a block for a CR has
-// no early exit, so the compiler turns it into vector instructions.
-size_t FindCrLf(const OLECHAR* s, size_t n) {
-  constexpr size_t kBlock = 32;
+constexpr uint64_t kUnitOnes = 0x0001000100010001ull;
+constexpr uint64_t kUnitHighs = 0x8000800080008000ull;
+constexpr uint64_t kByteOnes = 0x0101010101010101ull;
+constexpr uint64_t kByteHighs = 0x8080808080808080ull;
+
+// The first c in s[0, n), or npos. Four code units at a time: a word holds
+// c where (word ^ c-in-every-unit) has a zero unit, and the lowest flagged
+// unit is always a true one, the first in memory on these little-endian
+// targets.
+size_t FindUnit(const OLECHAR* s, size_t n, OLECHAR c) {
   size_t i = 0;
-  for (; i + kBlock < n; i += kBlock) {
-    uint16_t crs = 0;
-    for (size_t k = 0; k < kBlock; ++k) crs |= s[i + k] == kCR ? 0xFFFF : 0;
-    if (!crs) continue;
-    for (size_t k = i; k < i + kBlock; ++k) {
-      if (s[k] == kCR && s[k + 1] == kLF) return k;
-    }
+#if defined(__SSE2__)
+  // Sixteen units at a time where the processor compares eight at once.
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+  for (; i + 16 <= n; i += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+    const int mask = _mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(low, wanted), _mm_cmpeq_epi16(high, wanted)));
+    if (mask) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
   }
-  for (; i + 1 < n; ++i) {
-    if (s[i] == kCR && s[i + 1] == kLF) return i;
+#endif
+  const uint64_t pattern = kUnitOnes * c;
+  for (; i + 4 <= n; i += 4) {
+    uint64_t word;
+    std::memcpy(&word, s + i, sizeof word);
+    word ^= pattern;
+    const uint64_t zero = (word - kUnitOnes) & ~word & kUnitHighs;
+    if (zero) return i + static_cast<size_t>(__builtin_ctzll(zero)) / 16;
+  }
+  for (; i < n; ++i)
+    if (s[i] == c) return i;
+  return std::string::npos;
+}
+
+// The first CR that a LF follows within s[0, n), or npos.
+size_t FindCrLf(const OLECHAR* s, size_t n) {
+  size_t i = 0;
+  while (i + 1 < n) {
+    const size_t cr = FindUnit(s + i, n - 1 - i, kCR);
+    if (cr == std::string::npos) break;
+    i += cr;
+    if (s[i + 1] == kLF) return i;
+    ++i;
   }
   return std::string::npos;
+}
+
+// Whether the bytes hold neither a NUL nor a byte above ASCII, eight at a
+// time.
+bool PlainAscii(const char* bytes, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i piece = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    if (_mm_movemask_epi8(_mm_or_si128(piece, _mm_cmpeq_epi8(piece, zero)))) return false;
+  }
+#endif
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    if ((word & kByteHighs) || ((word - kByteOnes) & ~word & kByteHighs)) return false;
+  }
+  for (; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == 0 || b >= 0x80) return false;
+  }
+  return true;
+}
+
+// Widens n ASCII bytes that start at `units` into n code units there,
+// from the end backwards: each piece written lies above the bytes not read
+// yet, so the text is converted where it was read.
+void WidenInPlace(OLECHAR* units, size_t n) {
+  const char* bytes = reinterpret_cast<const char*>(units);
+  size_t k = n;
+  for (; k >= 8; k -= 8) {
+    unsigned char piece[8];
+    std::memcpy(piece, bytes + k - 8, sizeof piece);
+    OLECHAR wide[8];
+    for (int j = 0; j < 8; ++j) wide[j] = piece[j];
+    std::memcpy(units + k - 8, wide, sizeof wide);
+  }
+  while (k > 0) {
+    --k;
+    units[k] = static_cast<unsigned char>(bytes[k]);
+  }
 }
 
 // The bytes missing from a UTF-8 character that starts within the last
@@ -126,7 +200,8 @@ size_t DecodeAnsi(const char* bytes, size_t n, OLECHAR* out) {
   return i + (wide > 0 ? static_cast<size_t>(wide) : 0);
 }
 
-// UTF-16LE bytes to characters; an odd last byte (only at the end of a
+// UTF-16LE bytes to characters, possibly in the same memory (each unit is
+// read before it is written); an odd last byte (only at the end of a
 // file) makes no character.
 size_t DecodeUtf16(const char* bytes, size_t n, OLECHAR* out) {
   const unsigned char* from = reinterpret_cast<const unsigned char*>(bytes);
@@ -271,14 +346,11 @@ HRESULT TextStream::TakeFromFile(uint64_t n) {
   const uint64_t want = unicode_ ? 2 * n : n;
   HRESULT hr;
   if (want <= kSmallRequest) {
-    // Room first, so a read that succeeds is never lost to memory.
+    // Room first, so a read that succeeds is never lost to memory. The
+    // bytes are read into the look-ahead's own room and converted there.
     const size_t room = static_cast<size_t>(want) + 3;
     OLECHAR* out = ahead_.Extend(room);
-    if (scratch_size_ < room) {
-      scratch_.reset(new char[room]);
-      scratch_size_ = room;
-    }
-    char* bytes = scratch_.get();
+    char* bytes = reinterpret_cast<char*>(out);
     size_t got = 0;
     hr = inner_->ReadInto(bytes, static_cast<size_t>(want), &got);
     if (FAILED(hr)) return hr;
@@ -295,7 +367,18 @@ HRESULT TextStream::TakeFromFile(uint64_t n) {
       if (FAILED(hr)) return hr;
       got += more;
     }
-    ahead_.Commit(DecodeAnsi(bytes, got, out));
+    if (PlainAscii(bytes, got)) {
+      WidenInPlace(out, got);
+      ahead_.Commit(got);
+      return S_OK;
+    }
+    // Other text goes through the code page, which wants its own input.
+    if (scratch_size_ < got) {
+      scratch_.reset(new char[room]);
+      scratch_size_ = room;
+    }
+    std::memcpy(scratch_.get(), bytes, got);
+    ahead_.Commit(DecodeAnsi(scratch_.get(), got, out));
     return S_OK;
   }
   // A large request: the buffer grows as data arrives.

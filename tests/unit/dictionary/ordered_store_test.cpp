@@ -264,6 +264,41 @@ TEST(OrderedStore, RespellingTheSmallestKeyKeepsTheSeparatorsAbove) {
   ASSERT_NO_FATAL_FAILURE(m.CheckLookups(u"KEY00014"));
 }
 
+// Entries keep their place in memory while others come and go, and keys
+// differing only in case or only past a shared prefix stay apart.
+TEST(OrderedStore, EntriesStayPutAndSimilarKeysStayApart) {
+  OrderedStore store(true);
+  DictionaryEntry* first = nullptr;
+  bool inserted = false;
+  ASSERT_EQ(S_OK, store.Insert(SysAllocString(u"Report_0000000.txt"), &first, &inserted));
+  first->item.vt = VT_I4;
+  first->item.lVal = -1;
+  std::vector<std::u16string> keys;
+  for (int i = 1; i < 3000; ++i) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, i % 2 ? "report_%07d.txt" : "REPORT_%07d.TXT", i);
+    keys.emplace_back(buffer, buffer + std::char_traits<char>::length(buffer));
+    DictionaryEntry* entry = nullptr;
+    ASSERT_EQ(S_OK, store.Insert(SysAllocString(keys.back().c_str()), &entry, &inserted));
+    ASSERT_TRUE(inserted);
+  }
+  for (size_t i = 0; i < keys.size(); i += 2) {
+    size_t at = 0;
+    ASSERT_NE(nullptr, store.Find(K(keys[i]), &at));
+    DictionaryEntry taken;
+    store.TakeAt(at, &taken);
+    SysFreeString(taken.key);
+  }
+  EXPECT_EQ(first, store.Find(K(u"REPORT_0000000.TXT")));
+  EXPECT_EQ(-1, first->item.lVal);
+  EXPECT_EQ(nullptr, store.Find(K(u"report_0000002.txt ")));
+  EXPECT_EQ(nullptr, store.Find(K(u"report_0000002.tx")));
+  size_t at = 0;
+  EXPECT_NE(nullptr, store.Find(K(u"Report_0000004.TXT"), &at));
+  EXPECT_EQ(2u, at);
+  EXPECT_TRUE(store.CheckInvariants());
+}
+
 TEST(OrderedStore, SwapExchangesContentsAndFolding) {
   StoreModel m(true);
   for (const char16_t* key : {u"b", u"a", u"c"}) ASSERT_NO_FATAL_FAILURE(m.Insert(key));

@@ -221,6 +221,21 @@ TEST_F(TextStreamTest, EveryPositionWithinARequestIsSeen) {
   }
 }
 
+// A CR that no LF follows does not end the search: the break after it, in
+// the same block or a later one, still ends the line.
+TEST_F(TextStreamTest, LoneCarriageReturnsBeforeTheBreakAreText) {
+  for (size_t at = 0; at < 40; ++at) {
+    for (size_t gap : {0u, 1u, 7u, 20u}) {
+      const std::string line = std::string(at, 'a') + "\r\r" + std::string(gap, 'b') + "\r";
+      Put("f", line + "\r\nnext");
+      ITextStream* s = Open("f");
+      EXPECT_EQ(line, ReadLine(s)) << at << " " << gap;
+      EXPECT_EQ("next", ReadLine(s)) << at << " " << gap;
+      s->Release();
+    }
+  }
+}
+
 TEST_F(TextStreamTest, SkipLineCountsLikeReadLineAndReadAllCountsNothing) {
   Put("f", "1\r\n2\r\n3\r\n4");
   ITextStream* s = Open("f");
