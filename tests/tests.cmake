@@ -57,7 +57,12 @@ if(TESSARY_FUZZ)
   set(_fuzz_flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
   add_library(tessary_platform_fuzz OBJECT EXCLUDE_FROM_ALL ${TESSARY_PLATFORM_SOURCES})
   target_compile_options(tessary_platform_fuzz PRIVATE ${_fuzz_flags})
-  add_library(tessary_core_fuzz OBJECT EXCLUDE_FROM_ALL ${TESSARY_CORE_SOURCES}
+  # The platform library carries its own copy of the MD5 the core uses
+  # (crypt_md5.cpp); linked into one program, the core's copy would be a
+  # second definition.
+  set(_core_fuzz_sources ${TESSARY_CORE_SOURCES})
+  list(FILTER _core_fuzz_sources EXCLUDE REGEX "/crypto/md5\\.cpp$")
+  add_library(tessary_core_fuzz OBJECT EXCLUDE_FROM_ALL ${_core_fuzz_sources}
               ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp)
   add_dependencies(tessary_core_fuzz tessary_typelib)
   target_compile_options(tessary_core_fuzz PRIVATE ${_fuzz_flags})
