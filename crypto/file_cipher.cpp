@@ -49,19 +49,8 @@ class Transfer {
   }
 
   HRESULT Run(const std::string& in_path, const std::string& out_path) {
-    in_ = ::CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (in_ == INVALID_HANDLE_VALUE)
-      return ReportError(reporter_, "Error opening Plaintext file!", 0);
-    // Share mode 0 over an input held for reading fails with a sharing
-    // violation before anything is emptied, under whatever name the output
-    // reaches the input.
-    out_ = ::CreateFileA(out_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out_ == INVALID_HANDLE_VALUE) {
-      if (encrypt_) return ReportLastWin32Error(reporter_, "Error opening Ciphertext file: ");
-      return ReportError(reporter_, "Error opening Ciphertext file!", 0);
-    }
+    HRESULT hr = OpenTransformFiles(reporter_, encrypt_, in_path, out_path, &in_, &out_);
+    if (FAILED(hr)) return hr;
     std::unique_ptr<uint8_t[]> current(new uint8_t[kChunk]);
     std::unique_ptr<uint8_t[]> next(new uint8_t[kChunk]);
     DWORD have = 0;
@@ -184,6 +173,20 @@ class Transfer {
 };
 
 }  // namespace
+
+HRESULT OpenTransformFiles(const CLSID* reporter, bool encrypt, const std::string& in_path,
+                           const std::string& out_path, HANDLE* in, HANDLE* out) {
+  *in = ::CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (*in == INVALID_HANDLE_VALUE) return ReportError(reporter, "Error opening Plaintext file!", 0);
+  *out = ::CreateFileA(out_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (*out == INVALID_HANDLE_VALUE) {
+    if (encrypt) return ReportLastWin32Error(reporter, "Error opening Ciphertext file: ");
+    return ReportError(reporter, "Error opening Ciphertext file!", 0);
+  }
+  return S_OK;
+}
 
 HRESULT TwofishFile(const CLSID* reporter, const std::string& in_path, const std::string& out_path,
                     const uint8_t key[16], bool encrypt) {

@@ -21,6 +21,14 @@ extern const OLECHAR kTwofishDefaultKey[];
 // zero first unit), leaving `key` untouched.
 bool TwofishKeyFromSource(const OLECHAR* source, uint8_t key[16]);
 
+// Opens a transform's input for reading and creates its output. Share mode 0
+// over an input held for reading fails with a sharing violation before
+// anything is emptied, under whatever name the output reaches the input.
+// Failures are reported with the transforms' texts; the caller closes what
+// was opened.
+HRESULT OpenTransformFiles(const CLSID* reporter, bool encrypt, const std::string& in_path,
+                           const std::string& out_path, HANDLE* in, HANDLE* out);
+
 // Twofish in ECB with the stealing step for a trailing partial block; a file
 // shorter than one block is copied unchanged.
 HRESULT TwofishFile(const CLSID* reporter, const std::string& in_path, const std::string& out_path,

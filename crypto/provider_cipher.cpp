@@ -36,19 +36,9 @@ class Session {
 
   HRESULT Run(const std::string& in_path, const std::string& out_path, const std::string& password,
               long type) {
-    in_ = ::CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (in_ == INVALID_HANDLE_VALUE)
-      return ReportError(reporter_, "Error opening Plaintext file!", 0);
-    // Share mode 0 over an input held for reading: an output that reaches
-    // the input under any name fails before it is emptied.
-    out_ = ::CreateFileA(out_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out_ == INVALID_HANDLE_VALUE) {
-      if (encrypt_) return ReportLastWin32Error(reporter_, "Error opening Ciphertext file: ");
-      return ReportError(reporter_, "Error opening Ciphertext file!", 0);
-    }
-    HRESULT hr = Acquire(type);
+    HRESULT hr = OpenTransformFiles(reporter_, encrypt_, in_path, out_path, &in_, &out_);
+    if (FAILED(hr)) return hr;
+    hr = Acquire(type);
     if (FAILED(hr)) return hr;
     if (!::CryptCreateHash(provider_, CALG_MD5, 0, 0, &hash_)) {
       hash_ = 0;
