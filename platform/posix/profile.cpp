@@ -38,24 +38,7 @@ namespace tessary::profile {
 namespace {
 
 using sys::ErrnoOp;
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) sys::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) sys::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using sys::Fd;
 
 // The host path of a profile file name.
 DWORD HostFile(const char* file_name, std::string* host) {

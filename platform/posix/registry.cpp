@@ -66,6 +66,7 @@ using tessary::regedit::Root;
 using tessary::regedit::Store;
 using tessary::regedit::Value;
 using tessary::sys::ErrnoOp;
+using tessary::sys::Fd;
 using tessary::sys::Win32ErrorFromErrno;
 namespace sys = tessary::sys;
 namespace regedit = tessary::regedit;
@@ -79,28 +80,6 @@ constexpr int64_t kRacyWindowNs = int64_t{2'000'000'000};
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxKeyDepth = 512;
 constexpr size_t kMaxValueNameLength = 16383;
-
-// ---------------------------------------------------------------------------
-// Descriptors
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) sys::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset(int fd) {
-    if (fd_ >= 0) sys::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 int64_t Nanoseconds(const struct timespec& ts) {
   return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;

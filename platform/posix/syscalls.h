@@ -103,6 +103,26 @@ enum class Call {
 TESSARY_SYSCALLS(TESSARY_SYSCALL_DECL)
 #undef TESSARY_SYSCALL_DECL
 
+// A descriptor the layer owns, closed through the table when it goes.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
 // Fault injection for tests: the `nth` call of `call` from now on (1 = the
 // next one) fails with `err`; when `persistent`, every later call fails too.
 // A failing call returns what the system returns on failure (-1, or null for
