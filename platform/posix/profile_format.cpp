@@ -175,10 +175,11 @@ Line MakeLine(const Document& document, const std::string& text) {
 void EndLastLine(Document* document, size_t index) {
   Line& line = document->lines[index];
   if (!line.ending.empty()) return;
-  // An odd byte at the end of a UTF-16 file is padded to a whole unit, so
-  // that the lines after it are read in step.
+  // An odd byte at the end of a UTF-16 file is half a unit the reader never
+  // saw as text: it goes, so the lines after it are read in step and the last
+  // line keeps the meaning it had (padding it would add a character).
   if (document->encoding != Encoding::kAnsi && (document->bom.size() + line.raw.size()) % 2 != 0)
-    line.raw += '\0';
+    line.raw.pop_back();
   line.ending = document->line_break;
   line.raw += Encode(*document, line.ending);
 }
