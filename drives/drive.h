@@ -1,6 +1,6 @@
 // The Drive object: one volume, named by a drive letter or a share, and the
-// Drives collection of every drive the system lists. A Drive keeps only its
-// specification; every member asks the system afresh, so a drive that
+// Drives collection of every drive the system lists. A Drive keeps only the
+// name it was given; every member asks the system afresh, so a drive that
 // becomes ready (or goes away) later is reported as it is now.
 #pragma once
 

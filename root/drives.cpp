@@ -1,5 +1,5 @@
 // The root object's drive producers. The root adds no check of its own: the
-// Drive judges its specification and reports under its own class.
+// Drive judges the name it is given and reports under its own class.
 #include "drives/drive.h"
 #include "root/tessary.h"
 
