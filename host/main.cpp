@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/engine.h"
+#include "host/module_entry.h"
 #include "platform/modules.h"
 #include "platform/posix/files_internal.h"
 #include "platform/system.h"
@@ -85,22 +86,7 @@ int Register(const char* module, bool install) {
   // absolute one, not a path relative to this directory.
   char full[PATH_MAX];
   const char* path = realpath(module, full) ? full : module;
-  HRESULT hr = S_OK;
-  SetLastError(0);
-  HMODULE handle = LoadLibraryA(path);
-  if (!handle) {
-    DWORD error = GetLastError();
-    hr = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-  } else {
-    FARPROC entry = GetProcAddress(handle, entry_name);
-    if (!entry) {
-      hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    } else {
-      auto call = reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void (*)()>(entry));
-      hr = call();
-    }
-    FreeLibrary(handle);
-  }
+  const HRESULT hr = tessary::CallRegistrationEntry(path, install);
   if (FAILED(hr)) {
     std::fprintf(stderr, "tessary-run: %s: %s failed: 0x%08X\n", module, entry_name,
                  static_cast<unsigned>(hr));

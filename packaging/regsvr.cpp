@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/modules.h"
-#include "platform/system.h"
+#include "host/module_entry.h"
 
 int main(int argc, char** argv) {
   bool install = true;
@@ -27,21 +26,7 @@ int main(int argc, char** argv) {
   const char* module = argv[arg];
   const char* entry_name = install ? "DllRegisterServer" : "DllUnregisterServer";
   // The store records the path as given: the scripts pass the installed one.
-  HRESULT hr = S_OK;
-  SetLastError(0);
-  HMODULE handle = LoadLibraryA(module);
-  if (!handle) {
-    DWORD error = GetLastError();
-    hr = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-  } else {
-    FARPROC entry = GetProcAddress(handle, entry_name);
-    if (!entry) {
-      hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    } else {
-      hr = reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void (*)()>(entry))();
-    }
-    FreeLibrary(handle);
-  }
+  const HRESULT hr = tessary::CallRegistrationEntry(module, install);
   if (FAILED(hr)) {
     std::fprintf(stderr, "tessary-regsvr: %s: %s failed: 0x%08X\n", module, entry_name,
                  static_cast<unsigned>(hr));

@@ -12,18 +12,7 @@ work=$2
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-failures=0
-check() {
-  local name=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then
-    echo "ok      $name"
-  else
-    echo "FAIL    $name"
-    sed 's/^/        /' "$work/out"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 
 rm -rf "$build/packages"
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }

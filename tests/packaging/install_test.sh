@@ -11,18 +11,7 @@ work=$2
 rm -rf "$work"
 mkdir -p "$work"
 stage=$work/stage
-failures=0
-check() { # check NAME COMMAND...: runs COMMAND, reports NAME
-  local name=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then
-    echo "ok      $name"
-  else
-    echo "FAIL    $name"
-    sed 's/^/        /' "$work/out"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 multiarch=$(gcc -print-multiarch)

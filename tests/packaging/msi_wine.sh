@@ -20,18 +20,7 @@ unset DISPLAY WAYLAND_DISPLAY
 w() { timeout -k 5 240 wine "$@" </dev/null; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-failures=0
-check() {
-  local name=$1
-  shift
-  if "$@" >"$work/out" 2>&1; then
-    echo "ok      $name"
-  else
-    echo "FAIL    $name"
-    sed 's/^/        /' "$work/out"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"
 
 root_clsid='{E7B62F4E-82F4-11D2-BD41-00105A0A7E89}'
 dll64=$WINEPREFIX/drive_c/Program\ Files/Tessary/tessary.dll
