@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/script_object.h"
 #include "host/variant_convert.h"
 
 namespace tessary::host {
@@ -15,6 +16,16 @@ constexpr const char* kRefKey = DUK_HIDDEN_SYMBOL("ref");
 constexpr const char* kMethodsKey = DUK_HIDDEN_SYMBOL("methods");
 
 HostRef* g_refs = nullptr;
+
+// The script object of each dispatch object the script holds, so that the
+// same object always reaches the script as the same value. An entry goes
+// when the finalizer of its target releases the object; the Proxy holds the
+// target, so the target outlives it.
+struct Shown {
+  void* proxy;
+  HostRef* ref;
+};
+std::unordered_map<IDispatch*, Shown> g_shown;
 
 void DropRef(HostRef* ref) {
   if (ref->prev) {
@@ -120,6 +131,10 @@ duk_ret_t FinalizeRef(duk_context* ctx) {
   if (ref) {
     duk_push_pointer(ctx, nullptr);
     duk_put_prop_string(ctx, 0, kRefKey);
+    if (ref->kind == RefKind::kDispatch) {
+      auto shown = g_shown.find(static_cast<IDispatch*>(ref->object));
+      if (shown != g_shown.end() && shown->second.ref == ref) g_shown.erase(shown);
+    }
     DropRef(ref);
   }
   return 0;
@@ -311,6 +326,7 @@ HostRef* NewRef(RefKind kind) {
 }
 
 void ReleaseAllObjects() {
+  g_shown.clear();
   while (g_refs) DropRef(g_refs);
   g_members.clear();
 }
@@ -392,6 +408,16 @@ void PushDispatchOwned(duk_context* ctx, IDispatch* object) {
     duk_push_null(ctx);
     return;
   }
+  auto shown = g_shown.find(object);
+  if (shown != g_shown.end()) {
+    object->Release();
+    duk_push_heapptr(ctx, shown->second.proxy);
+    return;
+  }
+  if (PushScriptObject(ctx, object)) {
+    object->Release();
+    return;
+  }
   HostRef* ref = NewRef(RefKind::kDispatch);
   if (!ref) {
     object->Release();
@@ -402,6 +428,11 @@ void PushDispatchOwned(duk_context* ctx, IDispatch* object) {
   AttachRef(ctx, -1, ref);
   StashGet(ctx, "handler");
   duk_push_proxy(ctx, 0);
+  // Without an entry the object only loses its identity.
+  try {
+    g_shown[object] = Shown{duk_get_heapptr(ctx, -1), ref};
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 void ThrowOutcome(duk_context* ctx, CallOutcome* out) {

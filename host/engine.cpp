@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/dispatch_object.h"
+#include "host/script_object.h"
 #include "host/variant_convert.h"
 #include "host/wscript.h"
 #include "host/wscript_parts.h"
@@ -302,6 +303,7 @@ duk_ret_t Setup(duk_context* ctx, void* udata) {
   duk_pop(ctx);
   InstallDispatch(ctx);
   InstallValues(ctx);
+  InstallScriptObjects(ctx);
   InstallScriptHost(ctx, *job);
   return 0;
 }
@@ -320,6 +322,7 @@ void OnFatal(void*, const char* message) {
 }
 
 void Shutdown() {
+  DetachScriptObjects();
   ReleaseAllObjects();
   CoFreeUnusedLibraries();
   CoUninitialize();
@@ -599,6 +602,9 @@ int RunScript(const ScriptJob& job) {
     }
   }
   duk_set_top(ctx, 0);
+  // Modules may hold script objects beyond the heap; they are cut from it
+  // first, so that releasing them later touches nothing the heap owned.
+  DetachScriptObjects();
   // Destroying the heap runs the finalizers, which release the objects the
   // script still held.
   duk_destroy_heap(ctx);

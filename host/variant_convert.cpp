@@ -5,15 +5,12 @@
 #include <cstring>
 
 #include "host/dispatch_object.h"
+#include "host/script_object.h"
 #include "host/wscript.h"
 #include "platform/system.h"
 
 namespace tessary::host {
 namespace {
-
-// Arrays nest at most this deep; a deeper (or cyclic) array is an error.
-constexpr int kMaxDepth = 64;
-constexpr HRESULT kOutOfStack = static_cast<HRESULT>(0x800A001C);
 
 size_t ValueSize(VARTYPE vt) {
   switch (vt) {
@@ -158,8 +155,6 @@ void PushUnknown(duk_context* ctx, IUnknown* object) {
 // Script to automation. `out` is VT_EMPTY on entry; whatever it holds when
 // a conversion throws is cleared by the caller.
 
-void ToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth);
-
 void BytesToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
   duk_size_t size = 0;
   void* data = duk_get_buffer_data(ctx, idx, &size);
@@ -169,23 +164,6 @@ void BytesToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
   if (size) std::memcpy(array->pvData, data, size);
   out->vt = VT_ARRAY | VT_UI1;
   out->parray = array;
-}
-
-void ArrayToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
-  if (depth >= kMaxDepth) ThrowHostError(ctx, kOutOfStack, "Out of stack space");
-  duk_size_t count = duk_get_length(ctx, idx);
-  if (count > ULONG_MAX) ThrowOutOfMemory(ctx);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count));
-  if (!array) ThrowOutOfMemory(ctx);
-  out->vt = VT_ARRAY | VT_VARIANT;
-  out->parray = array;
-  VARIANT* items = static_cast<VARIANT*>(array->pvData);
-  for (duk_size_t i = 0; i < count; ++i) VariantInit(&items[i]);
-  for (duk_size_t i = 0; i < count; ++i) {
-    duk_get_prop_index(ctx, idx, static_cast<duk_uarridx_t>(i));
-    ToVariant(ctx, -1, &items[i], depth + 1);
-    duk_pop(ctx);
-  }
 }
 
 bool CopyArrayValue(duk_context* ctx, HostRef* ref, VARIANT* out) {
@@ -205,7 +183,7 @@ bool IsDate(duk_context* ctx, duk_idx_t idx) {
   return date;
 }
 
-void ObjectToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
+void ObjectToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
   if (HostRef* ref = GetRef(ctx, idx)) {
     switch (ref->kind) {
       case RefKind::kDispatch:
@@ -228,18 +206,17 @@ void ObjectToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
   }
   if (duk_is_buffer_data(ctx, idx)) {
     BytesToVariant(ctx, idx, out);
-  } else if (duk_is_array(ctx, idx)) {
-    ArrayToVariant(ctx, idx, out, depth);
   } else if (IsDate(ctx, idx)) {
     DateToVariant(ctx, idx, out);
   } else {
-    BSTR text = ToBstr(ctx, idx);
-    out->vt = VT_BSTR;
-    out->bstrVal = text;
+    // Objects, arrays and functions cross as themselves, as with the
+    // Windows engine: a module can read and call them, and hands them back.
+    out->punkVal = WrapScriptObject(ctx, idx);
+    out->vt = VT_DISPATCH;
   }
 }
 
-void ToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
+void ToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out) {
   idx = duk_normalize_index(ctx, idx);
   switch (duk_get_type(ctx, idx)) {
     case DUK_TYPE_NONE:
@@ -268,7 +245,7 @@ void ToVariant(duk_context* ctx, duk_idx_t idx, VARIANT* out, int depth) {
       BytesToVariant(ctx, idx, out);
       return;
     case DUK_TYPE_OBJECT:
-      ObjectToVariant(ctx, idx, out, depth);
+      ObjectToVariant(ctx, idx, out);
       return;
     default: {
       BSTR text = ToBstr(ctx, idx);
@@ -288,7 +265,7 @@ struct ConvertJob {
 duk_ret_t ConvertAll(duk_context* ctx, void* udata) {
   const ConvertJob* job = static_cast<const ConvertJob*>(udata);
   for (duk_idx_t i = 0; i < job->count; ++i)
-    ToVariant(ctx, job->first + i, &job->out[job->count - 1 - i], 0);
+    ToVariant(ctx, job->first + i, &job->out[job->count - 1 - i]);
   return 0;
 }
 

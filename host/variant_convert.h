@@ -3,14 +3,15 @@
 // Script to automation: undefined -> VT_EMPTY, null -> VT_NULL, boolean ->
 // VT_BOOL, an integral number in int32 range -> VT_I4 and any other number ->
 // VT_R8, string -> VT_BSTR, a dispatch object -> VT_DISPATCH, Uint8Array (any
-// buffer) -> VT_ARRAY|VT_UI1, Date -> VT_DATE, an array -> VT_ARRAY|VT_VARIANT,
-// an array value received earlier (or its VBArray) -> that array again,
-// anything else -> its string.
+// buffer) -> VT_ARRAY|VT_UI1, Date -> VT_DATE, an array value received
+// earlier (or its VBArray) -> that array again, any other object (arrays and
+// functions too) -> VT_DISPATCH over the script object (host/script_object.h).
 //
 // Automation to script: VT_EMPTY -> undefined, VT_NULL -> null, numbers (I1..
 // UI8, R4, R8, INT, UINT, CY, DECIMAL) -> number, VT_BOOL -> boolean, VT_BSTR
-// -> string (a null BSTR is ""), VT_DATE -> Date, VT_DISPATCH -> dispatch
-// object (null -> null), VT_UNKNOWN -> dispatch object when it has IDispatch,
+// -> string (a null BSTR is ""), VT_DATE -> Date, VT_DISPATCH -> the script
+// object it stands for, else a dispatch object, the same one while the
+// script holds it (null -> null), VT_UNKNOWN -> dispatch object when it has IDispatch,
 // else an opaque value Enumerator accepts, a one-dimensional VT_UI1 array ->
 // Uint8Array, any other array -> an opaque value for `new VBArray(v)`,
 // VT_BYREF -> the value referred to, VT_ERROR -> undefined for a missing
