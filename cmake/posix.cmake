@@ -34,9 +34,16 @@ target_link_options(tessary PRIVATE -Wl,--no-undefined)
 
 file(GLOB TESSARY_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
 if(TESSARY_HOST_SOURCES)
-  add_executable(tessary-run ${TESSARY_HOST_SOURCES})
-  target_link_libraries(tessary-run PRIVATE tessary-platform duktape m)
-  target_compile_definitions(tessary-run PRIVATE TESSARY_VERSION="${PROJECT_VERSION}")
+  # Everything but main() is a library of its own, which the host's unit
+  # tests link too.
+  set(_host_main ${CMAKE_SOURCE_DIR}/host/main.cpp)
+  list(REMOVE_ITEM TESSARY_HOST_SOURCES ${_host_main})
+  add_library(tessary_host_core STATIC ${TESSARY_HOST_SOURCES})
+  add_dependencies(tessary_host_core tessary_typelib)
+  target_link_libraries(tessary_host_core PUBLIC tessary-platform duktape m)
+  add_executable(tessary-run ${_host_main})
+  target_link_libraries(tessary-run PRIVATE tessary_host_core)
+  target_compile_definitions(tessary_host_core PUBLIC TESSARY_VERSION="${PROJECT_VERSION}")
   # The host finds the module it was built beside when the store names none.
   add_dependencies(tessary-run tessary)
 endif()

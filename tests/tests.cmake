@@ -22,6 +22,9 @@ foreach(dir ${_subsystems})
   endif()
   target_include_directories(${name}_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tests/unit)
   target_link_libraries(${name}_tests PRIVATE tessary-platform GTest::gtest GTest::gtest_main pthread dl)
+  if(name STREQUAL "host")
+    target_link_libraries(host_tests PRIVATE tessary_host_core)
+  endif()
   target_compile_definitions(${name}_tests PRIVATE
     TESSARY_MODULE_PATH="$<TARGET_FILE:tessary>"
     TESSARY_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
