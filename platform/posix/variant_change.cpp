@@ -873,6 +873,9 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, USHORT flags, LCID lcid, int dep
     out->punkVal = static_cast<IUnknown*>(converted);
     return S_OK;
   }
+  // An object's default value is read for a plain value only: an object
+  // does not become a byte array.
+  if (IsObjectType(from) && (vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
   if (IsObjectType(from)) return ObjectToTarget(src, vt, flags, lcid, depth, out);
 
   if (from & VT_ARRAY) {
