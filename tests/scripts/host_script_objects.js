@@ -25,8 +25,6 @@ assert(d.Item("o").a === 10, "the stored object is the live object, not a copy")
 var folder = root.GetFolder(".");
 d.Add("folder", folder);
 assert(d.Item("folder") === folder, "a module object comes back as itself");
-d.Add("self", d);
-assert(d.Item("self") === d, "the dictionary itself");
 
 // The module reads an object's default value through a call back into the
 // script while the script is inside the call.
