@@ -12,8 +12,11 @@
 namespace tessary::host {
 namespace {
 
-constexpr const char* kRefKey = DUK_HIDDEN_SYMBOL("ref");
-constexpr const char* kMethodsKey = DUK_HIDDEN_SYMBOL("methods");
+// Arrays, not pointers: the engine caches literal keys by their address, so
+// the hot lookups skip interning the key.
+constexpr char kRefKey[] = DUK_HIDDEN_SYMBOL("ref");
+constexpr char kMethodsKey[] = DUK_HIDDEN_SYMBOL("methods");
+constexpr const char* kPinsKey = "pinnedNames";
 
 HostRef* g_refs = nullptr;
 
@@ -101,6 +104,53 @@ HRESULT LookUpMember(IDispatch* object, const char* name, size_t size, MemberEnt
   }
 }
 
+// The same per class and engine string. A script names a member by the
+// same interned string each time, so this lookup needs no copy, folding or
+// hashing of the text. Every string used as a key here stays pinned in the
+// stash, so its address is never reused for another name.
+struct FastKey {
+  const void* vtable;
+  const void* name;
+  bool operator==(const FastKey& other) const {
+    return vtable == other.vtable && name == other.name;
+  }
+};
+
+struct FastKeyHash {
+  size_t operator()(const FastKey& key) const {
+    return std::hash<const void*>()(key.name) ^ (std::hash<const void*>()(key.vtable) << 1);
+  }
+};
+
+std::unordered_map<FastKey, MemberEntry*, FastKeyHash> g_fast_members;
+duk_uarridx_t g_pinned = 0;
+
+// The member named by the string at `key` (a non-symbol string).
+MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key) {
+  FastKey fast{ClassOf(object), duk_get_heapptr(ctx, key)};
+  auto found = g_fast_members.find(fast);
+  if (found != g_fast_members.end()) return found->second;
+  duk_size_t size = 0;
+  const char* name = duk_get_lstring(ctx, key, &size);
+  MemberEntry* member = nullptr;
+  HRESULT hr = LookUpMember(object, name, size, &member);
+  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  bool remembered = false;
+  try {
+    g_fast_members.emplace(fast, member);
+    remembered = true;
+  } catch (const std::bad_alloc&) {
+  }
+  if (remembered) {
+    key = duk_normalize_index(ctx, key);
+    StashGet(ctx, kPinsKey);
+    duk_dup(ctx, key);
+    duk_put_prop_index(ctx, -2, g_pinned++);
+    duk_pop(ctx);
+  }
+  return member;
+}
+
 bool NoSuchProperty(HRESULT hr) {
   return hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL;
 }
@@ -125,7 +175,7 @@ IDispatch* TargetObject(duk_context* ctx) {
 // Native functions.
 
 duk_ret_t FinalizeRef(duk_context* ctx) {
-  duk_get_prop_string(ctx, 0, kRefKey);
+  duk_get_prop_literal(ctx, 0, kRefKey);
   HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   if (ref) {
@@ -188,7 +238,7 @@ duk_ret_t PushMethod(duk_context* ctx, IDispatch* object, DISPID member) {
   ref->member = member;
   duk_push_c_function(ctx, Native<CallMethod>, DUK_VARARGS);
   AttachRef(ctx, -1, ref);
-  if (!duk_get_prop_string(ctx, 0, kMethodsKey)) {
+  if (!duk_get_prop_literal(ctx, 0, kMethodsKey)) {
     duk_pop(ctx);
     duk_push_bare_object(ctx);
     duk_dup_top(ctx);
@@ -220,21 +270,21 @@ duk_ret_t MissingMember(duk_context* ctx, const char* name, size_t size) {
 duk_ret_t TrapGet(duk_context* ctx) {
   if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
   IDispatch* object = TargetObject(ctx);
-  if (duk_get_prop_string(ctx, 0, kMethodsKey)) {
-    duk_dup(ctx, 1);
-    if (duk_get_prop(ctx, -2)) return 1;
-    duk_pop(ctx);
-  }
-  duk_pop(ctx);
-  duk_size_t size = 0;
-  const char* name = duk_get_lstring(ctx, 1, &size);
-  MemberEntry* member = nullptr;
-  HRESULT hr = LookUpMember(object, name, size, &member);
-  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  MemberEntry* member = FindMember(ctx, object, 1);
   switch (member->kind) {
-    case MemberKind::kMissing:
+    case MemberKind::kMissing: {
+      duk_size_t size = 0;
+      const char* name = duk_get_lstring(ctx, 1, &size);
       return MissingMember(ctx, name, size);
+    }
     case MemberKind::kCallable:
+      // One method object per object and name.
+      if (duk_get_prop_literal(ctx, 0, kMethodsKey)) {
+        duk_dup(ctx, 1);
+        if (duk_get_prop(ctx, -2)) return 1;
+        duk_pop(ctx);
+      }
+      duk_pop(ctx);
       return PushMethod(ctx, object, member->id);
     case MemberKind::kUnprobed:
     case MemberKind::kProperty:
@@ -262,11 +312,7 @@ duk_ret_t TrapSet(duk_context* ctx) {
     return 1;
   }
   IDispatch* object = TargetObject(ctx);
-  duk_size_t size = 0;
-  const char* name = duk_get_lstring(ctx, 1, &size);
-  MemberEntry* member = nullptr;
-  HRESULT hr = LookUpMember(object, name, size, &member);
-  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  MemberEntry* member = FindMember(ctx, object, 1);
   if (member->kind == MemberKind::kMissing) ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
   VARIANT* value = static_cast<VARIANT*>(duk_push_fixed_buffer(ctx, sizeof(VARIANT)));
   ToVariants(ctx, 2, 1, value);
@@ -290,11 +336,7 @@ duk_ret_t TrapHas(duk_context* ctx) {
     return 1;
   }
   IDispatch* object = TargetObject(ctx);
-  duk_size_t size = 0;
-  const char* name = duk_get_lstring(ctx, 1, &size);
-  MemberEntry* member = nullptr;
-  HRESULT hr = LookUpMember(object, name, size, &member);
-  if (FAILED(hr)) ThrowHostError(ctx, hr, "Out of memory");
+  MemberEntry* member = FindMember(ctx, object, 1);
   duk_push_boolean(ctx, member->kind != MemberKind::kMissing);
   return 1;
 }
@@ -328,6 +370,8 @@ HostRef* NewRef(RefKind kind) {
 void ReleaseAllObjects() {
   g_shown.clear();
   while (g_refs) DropRef(g_refs);
+  g_fast_members.clear();
+  g_pinned = 0;
   g_members.clear();
 }
 
@@ -384,6 +428,8 @@ void InstallDispatch(duk_context* ctx) {
   duk_push_c_function(ctx, Native<TrapApply>, 3);
   duk_put_prop_string(ctx, -2, "apply");
   StashPut(ctx, "handler");
+  duk_push_bare_object(ctx);
+  StashPut(ctx, kPinsKey);
 }
 
 void AttachRef(duk_context* ctx, duk_idx_t obj, HostRef* ref) {
@@ -397,7 +443,7 @@ void AttachRef(duk_context* ctx, duk_idx_t obj, HostRef* ref) {
 HostRef* GetRef(duk_context* ctx, duk_idx_t idx) {
   if (!duk_is_object(ctx, idx)) return nullptr;
   // Hidden keys bypass a Proxy's traps and read its target.
-  duk_get_prop_string(ctx, idx, kRefKey);
+  duk_get_prop_literal(ctx, idx, kRefKey);
   HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
   return ref;

@@ -410,6 +410,24 @@ void PushVariant(duk_context* ctx, const VARIANT* v) {
 }
 
 void PushAndClear(duk_context* ctx, VARIANT* v) {
+  // Most results own nothing, or a short string: those are pushed without
+  // the protected call, which costs as much as the rest of a property get.
+  const VARTYPE vt = v->vt;
+  if (vt == VT_BSTR) {
+    char small[256];
+    const UINT count = SysStringLen(v->bstrVal);
+    if (count <= sizeof small / 3) {
+      size_t size = Utf16ToEngine(v->bstrVal, count, small);
+      VariantClear(v);
+      duk_push_lstring(ctx, small, size);
+      return;
+    }
+  } else if (!(vt & (VT_ARRAY | VT_BYREF)) && vt != VT_DISPATCH && vt != VT_UNKNOWN &&
+             vt != VT_RECORD && vt != VT_VARIANT) {
+    PushVariant(ctx, v);
+    VariantClear(v);
+    return;
+  }
   bool pushed = Protect(ctx, Safe<PushJob>, v, 0);
   VariantClear(v);
   if (!pushed) Rethrow(ctx);
