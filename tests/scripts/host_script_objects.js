@@ -39,6 +39,16 @@ try {
 }
 assert(failed, "a callback's error reaches the script");
 
+// An object is no byte array, whatever its default value: Write refuses a
+// script array and a folder (whose default value is its path) alike.
+root.CreateFile("w.bin", true);
+var stream = root.OpenBinaryFile("w.bin", 2);
+var refused = 0;
+try { stream.Write([65, 66]); } catch (e) { ++refused; }
+try { stream.Write(root.GetFolder(".")); } catch (e) { ++refused; }
+stream.Close();
+assert(refused == 2 && root.GetFile("w.bin").Size == 0, "objects are not written as bytes");
+
 // Objects the module still holds when the script ends are released with it.
 d.Add("cycle", { back: d });
 WScript.Echo("script objects ok");
