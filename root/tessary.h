@@ -83,6 +83,9 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE ExportToBlob(BSTR src_file_name, VARIANT record_set) override;
   HRESULT STDMETHODCALLTYPE ImportFromBlob(VARIANT src_record_set, BSTR target_file_name) override;
 
+  // Another module's self-registration (module_registration.cpp).
+  HRESULT STDMETHODCALLTYPE RegisterDLL(BSTR dll_file_name, VARIANT_BOOL do_register) override;
+
   // Web page hooks.
   HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
   HRESULT STDMETHODCALLTYPE OnEndPage() override;
