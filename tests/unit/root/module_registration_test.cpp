@@ -65,6 +65,10 @@ TEST_F(RootRegisterDll, FilesThatAreNoRegistrableModuleFailWithTheLoadersCode) {
   // error path does not fill, so only the code is certain.
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), Register(text));
   TakeError();
+  // A Windows name reaches the same file through the drive map.
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT),
+            Register(tessary::testing::WindowsPath(text)));
+  TakeError();
 
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), Register(store_.dir() / "missing.so"));
   EXPECT_FALSE(ErrorText().empty());
