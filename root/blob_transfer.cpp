@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <dispex.h>
+#endif
+
 #include "frame/values.h"
 #include "platform/files.h"
 #include "root/tessary.h"
@@ -19,11 +23,33 @@ constexpr DWORD kChunkSize = 49152;
 
 const char kIncorrectParameter[] = "Incorrect parameter";
 
+#ifdef _WIN32
+// IDispatchEx; the system's import libraries do not all carry it.
+const IID kIidDispatchEx = {
+    0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
+#endif
+
 // The field's DISPID for `name`; false when the object does not know it.
 bool FindMethod(IDispatch* field, const OLECHAR* name, DISPID* id) {
   std::basic_string<OLECHAR> text(name);
   LPOLESTR names[] = {&text[0]};
-  return SUCCEEDED(field->GetIDsOfNames(IID_NULL, names, 1, GetUserDefaultLCID(), id));
+  if (SUCCEEDED(field->GetIDsOfNames(IID_NULL, names, 1, GetUserDefaultLCID(), id))) return true;
+#ifdef _WIN32
+  // Some script engines' own objects answer names only through the
+  // extended dispatch interface, and refuse the plain look-up outright.
+  IDispatchEx* extended = nullptr;
+  if (FAILED(field->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(&extended))) ||
+      !extended)
+    return false;
+  BSTR wanted = SysAllocString(name);
+  const HRESULT hr =
+      wanted ? extended->GetDispID(wanted, fdexNameCaseInsensitive, id) : E_OUTOFMEMORY;
+  SysFreeString(wanted);
+  extended->Release();
+  return SUCCEEDED(hr);
+#else
+  return false;
+#endif
 }
 
 // Calls a one-argument method of the field with `argument` by reference.

