@@ -186,10 +186,14 @@ HRESULT Tessary::ExportToBlob(BSTR src_file_name, VARIANT record_set) {
       return E_OUTOFMEMORY;
     }
     void* data = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
-      memcpy(data, buffer.data(), read);
-      SafeArrayUnaccessData(array);
+    hr = SafeArrayAccessData(array, &data);
+    if (FAILED(hr)) {
+      // A chunk that could not be filled would put zeros in the field.
+      SafeArrayDestroy(array);
+      return hr;
     }
+    memcpy(data, buffer.data(), read);
+    SafeArrayUnaccessData(array);
     VARIANT chunk;
     VariantInit(&chunk);
     chunk.vt = VT_ARRAY | VT_UI1;
