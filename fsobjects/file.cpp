@@ -6,6 +6,7 @@
 #include "frame/values.h"
 #include "fsobjects/folder.h"
 #include "fsobjects/fs_common.h"
+#include "permissions/cp_enum.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "streams/streams.h"
@@ -228,6 +229,15 @@ HRESULT File::get_Accessible(VARIANT_BOOL* accessible) {
 
 HRESULT File::get_FileSystem(QNFileSystemType* file_system) {
   return tessary::VolumeFileSystem(folder_path_, file_system);
+}
+
+HRESULT File::get__NewEnum(IUnknown** entries) {
+  if (!entries) return E_POINTER;
+  bool no_access_list = false;
+  const HRESULT hr = tessary::EnumeratePermissions(&permissions_, full_path_, account_server_, 1,
+                                                   entries, &no_access_list);
+  if (no_access_list) return ReportError(tessary::kNoAccessListText, 0);
+  return hr;
 }
 
 HRESULT File::get_AccountServer(BSTR* server) {

@@ -7,6 +7,7 @@
 
 #include "frame/com_object.h"
 #include "fsobjects/image_reader.h"
+#include "permissions/permission_engine.h"
 
 class File : public tessary::Object<File, IFile, IFileInit> {
  public:
@@ -40,6 +41,8 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT STDMETHODCALLTYPE get_Accessible(VARIANT_BOOL* accessible) override;
   HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
   HRESULT STDMETHODCALLTYPE get_Checksum(BSTR* checksum) override;
+  // The item's permission entries; no item has an access list here.
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** entries) override;
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE OpenAsTextStream(IOMode mode, Tristate format,
@@ -64,6 +67,7 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   std::string folder_path_;
   std::string full_path_;
   std::string account_server_;
+  tessary::PermissionEngine permissions_;
   tessary::ImageInfo image_;  // under the object lock: getters may race on one object
 };
 

@@ -2,6 +2,7 @@
 
 #include "frame/values.h"
 #include "fsobjects/fs_common.h"
+#include "permissions/cp_enum.h"
 #include "platform/files.h"
 #include "platform/modules.h"
 #include "platform/shell.h"
@@ -124,6 +125,15 @@ HRESULT Folder::get_IsRootFolder(VARIANT_BOOL* root) {
 
 HRESULT Folder::get_FileSystem(QNFileSystemType* file_system) {
   return tessary::VolumeFileSystem(full_path_, file_system);
+}
+
+HRESULT Folder::get__NewEnum(IUnknown** entries) {
+  if (!entries) return E_POINTER;
+  bool no_access_list = false;
+  const HRESULT hr = tessary::EnumeratePermissions(&permissions_, full_path_, account_server_, 0,
+                                                   entries, &no_access_list);
+  if (no_access_list) return ReportError(tessary::kNoAccessListText, 0);
+  return hr;
 }
 
 HRESULT Folder::get_AccountServer(BSTR* server) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "frame/com_object.h"
+#include "permissions/permission_engine.h"
 
 class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
  public:
@@ -29,6 +30,8 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   HRESULT STDMETHODCALLTYPE get_ParentFolder(IFolder** folder) override;
   HRESULT STDMETHODCALLTYPE get_IsRootFolder(VARIANT_BOOL* root) override;
   HRESULT STDMETHODCALLTYPE get_FileSystem(QNFileSystemType* file_system) override;
+  // The item's permission entries; no item has an access list here.
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** entries) override;
   HRESULT STDMETHODCALLTYPE get_AccountServer(BSTR* server) override;
   HRESULT STDMETHODCALLTYPE put_AccountServer(BSTR server) override;
   HRESULT STDMETHODCALLTYPE get_Type(BSTR* type) override;
@@ -62,6 +65,7 @@ class Folder : public tessary::Object<Folder, IFolder, IFolderInit> {
   std::string full_path_;
   std::string search_wildcard_ = "*";
   std::string account_server_;
+  tessary::PermissionEngine permissions_;
 };
 
 namespace tessary {

@@ -79,6 +79,13 @@ class Tessary : public tessary::Object<Tessary, ITessary, IObjectSafety> {
   HRESULT STDMETHODCALLTYPE INIDeleteSection(BSTR file_name, BSTR section) override;
   HRESULT STDMETHODCALLTYPE INIDeleteKey(BSTR file_name, BSTR section, BSTR key) override;
 
+  // A file into or out of a database field (blob_transfer.cpp).
+  HRESULT STDMETHODCALLTYPE ExportToBlob(BSTR src_file_name, VARIANT record_set) override;
+  HRESULT STDMETHODCALLTYPE ImportFromBlob(VARIANT src_record_set, BSTR target_file_name) override;
+
+  // Another module's self-registration (module_registration.cpp).
+  HRESULT STDMETHODCALLTYPE RegisterDLL(BSTR dll_file_name, VARIANT_BOOL do_register) override;
+
   // Web page hooks.
   HRESULT STDMETHODCALLTYPE OnStartPage(IUnknown* context) override;
   HRESULT STDMETHODCALLTYPE OnEndPage() override;

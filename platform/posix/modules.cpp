@@ -18,6 +18,7 @@
 
 #include "platform/guard.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/files_internal.h"
 #include "platform/posix/syscalls.h"
 #include "platform/system.h"
 
@@ -25,9 +26,6 @@ namespace {
 
 namespace sys = tessary::sys;
 
-// How a module path given to LoadLibrary names a host file. Paths with
-// backslashes become slash paths; drive letters are not mapped yet, so this
-// is the one place that changes when they are.
 // The system modules the platform library stands in for: a module that
 // looks up, say, "SHGetFileInfoA" in "SHELL32.DLL" at run time finds ours.
 bool IsSystemModule(const char* name) {
@@ -49,13 +47,30 @@ std::string PlatformLibraryPath() {
   return info.dli_fname;
 }
 
-std::string HostModulePath(const char* name) {
-  if (IsSystemModule(name)) return PlatformLibraryPath();
-  std::string path(name);
-  for (char& c : path) {
-    if (c == '\\') c = '/';
+// How a module name given to LoadLibrary names a host file. A Windows path
+// (a drive, a share, or backslashes) goes through the drive map as any file
+// name does; a host path or a bare library name is used as it is, so the
+// host's own registration keeps naming modules by their host paths.
+bool IsWindowsPath(const char* name) {
+  const bool drive =
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) && name[1] == ':';
+  return drive || strchr(name, '\\') != nullptr;
+}
+
+DWORD HostModulePath(const char* name, std::string* out) {
+  if (IsSystemModule(name)) {
+    *out = PlatformLibraryPath();
+    return ERROR_SUCCESS;
   }
-  return path;
+  if (!IsWindowsPath(name)) {
+    *out = name;
+    return ERROR_SUCCESS;
+  }
+  tessary::files::HostPath resolved;
+  const DWORD error = tessary::files::ResolvePath(name, tessary::files::PathUse::kName, &resolved);
+  if (error != ERROR_SUCCESS) return error;
+  *out = resolved.host;
+  return ERROR_SUCCESS;
 }
 
 // The other direction, for GetModuleFileNameA.
@@ -121,7 +136,11 @@ EXTERN_C {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
       }
-      std::string path = HostModulePath(lpLibFileName);
+      std::string path;
+      if (const DWORD error = HostModulePath(lpLibFileName, &path)) {
+        SetLastError(error);
+        return nullptr;
+      }
       // Anchored now, so GetModuleFileNameA gives a full path, as on Windows,
       // whatever the current folder becomes later.
       if (path.find('/') != std::string::npos && path[0] != '/') {
