@@ -462,7 +462,9 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
   } else {
     const std::string root = out->host;
     const DWORD error =
-        MatchHostPath(root, parts.components, use == PathUse::kPattern,
+        MatchHostPath(root, parts.components,
+                      use == PathUse::kPattern && !parts.components.empty() &&
+                          winpath::HasWildcards(parts.components.back()),
                       use == PathUse::kChange ? Ambiguity::kRefuse : Ambiguity::kMiss, &out->host);
     if (error != ERROR_SUCCESS) return error;
   }
