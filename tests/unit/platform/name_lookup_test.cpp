@@ -22,9 +22,12 @@ using testing::WriteHostFile;
 class NameLookup : public testing::MappedDriveTest {
  protected:
   NameLookup() {
-    store_.Write(testing::StoreText({{"T:", dir_.path()}, {"U:", dir_.path()}}) +
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Drives\\CaseSensitive]\n"
-                 "\"U:\"=dword:00000001\n\"T:\"=dword:00000000\n");
+    store_.Write(
+        testing::StoreText({{"T:", dir_.path()}, {"U:", dir_.path()}},
+                           {{"\\\\srv\\exact", dir_.path()}, {"\\\\srv\\any", dir_.path()}}) +
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Drives\\CaseSensitive]\n"
+        "\"U:\"=dword:00000001\n\"T:\"=dword:00000000\n"
+        "\"\\\\\\\\SRV\\\\Exact\"=dword:00000001\n");
   }
 
   std::string Resolve(const std::string& path, files::PathUse use = files::PathUse::kName,
@@ -68,6 +71,8 @@ TEST_F(NameLookup, EveryComponentFoundWhateverItsCase) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("U:\\DATA\\Émile\\café.txt"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("T:\\DATA\\Émile\\CAFÉ.TXT"));
+  EXPECT_EQ(Host("DATA"), Resolve("\\\\srv\\exact\\DATA"));
+  EXPECT_EQ(Host("Data"), Resolve("\\\\srv\\any\\DATA"));
 
   // Find through another spelling reports the disk's name.
   WIN32_FIND_DATAA data;
