@@ -27,8 +27,10 @@
 //
 // The store is read at first use and again whenever $TESSARY_REGISTRY names
 // another file, or after ReloadNamespace(). Translating a path therefore
-// costs no system call, which keeps a tree walk of many thousand names as
-// cheap as on Windows; a changed mapping takes effect in the next process.
+// reads no store; a changed mapping takes effect in the next process. On a
+// drive that ignores case (the default) it costs one lstat of the whole path,
+// and more only when a name is missing as spelt (name_lookup.h); the tree
+// walks name entries relative to their folders and never come here.
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/profile.h"
 #include "unit/platform/file_fixture.h"
 
 namespace tessary {
@@ -110,6 +111,7 @@ TEST_F(NameLookup, TwoEntriesDifferingInCaseAreNeverGuessed) {
   EXPECT_TRUE(refused(SetFileAttributesA("T:\\A.TXT", FILE_ATTRIBUTE_READONLY)));
   EXPECT_TRUE(refused(RemoveDirectoryA("T:\\Dir")));
   EXPECT_TRUE(refused(CreateDirectoryA("T:\\Dir\\sub", nullptr)));
+  EXPECT_TRUE(refused(WritePrivateProfileStringA("s", "k", "v", "T:\\A.TXT")));
 
   EXPECT_EQ(std::vector<std::string>({"A.txt", "DIR", "a.txt", "dir"}), HostNames(dir_.path()));
   EXPECT_EQ("lower", ReadHostFile(Host("a.txt")));
