@@ -849,7 +849,10 @@ std::string_view NameOf(const HostPath& path) { return files::LastComponent(path
 
 HANDLE OpenByName(LPCSTR name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   HostPath path;
-  DWORD error = files::ResolvePath(name, PathUse::kName, &path);
+  const bool changes = disposition != OPEN_EXISTING ||
+                       (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA |
+                                  FILE_APPEND_DATA | DELETE)) != 0;
+  DWORD error = files::ResolvePath(name, changes ? PathUse::kChange : PathUse::kName, &path);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -1126,7 +1129,7 @@ EXTERN_C {
       HostPath from;
       HostPath to;
       DWORD error = files::ResolvePath(lpExistingFileName, PathUse::kName, &from);
-      if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kName, &to);
+      if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kChange, &to);
       if (error == ERROR_SUCCESS)
         error = files::CopyFileInternal(from, to, bFailIfExists != 0, false);
       if (error != ERROR_SUCCESS) return FailWith(error);
@@ -1145,7 +1148,7 @@ EXTERN_C {
       HostPath from;
       HostPath to;
       DWORD error = files::ResolvePath(lpExistingFileName, PathUse::kName, &from);
-      if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kName, &to);
+      if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kChange, &to);
       if (error != ERROR_SUCCESS) return FailWith(error);
       FileInfo source;
       int err = files::StatPath(from.host, false, &source);
@@ -1171,8 +1174,7 @@ EXTERN_C {
       const bool durable = (dwFlags & MOVEFILE_WRITE_THROUGH) != 0;
       HostPath from;
       HostPath to;
-      DWORD error = files::ResolvePath(lpExistingFileName, PathUse::kName, &from);
-      if (error == ERROR_SUCCESS) error = files::ResolvePath(lpNewFileName, PathUse::kName, &to);
+      DWORD error = files::ResolveMove(lpExistingFileName, lpNewFileName, &from, &to);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (from.is_root || to.is_root) return FailWith(ERROR_ACCESS_DENIED);
 
@@ -1310,7 +1312,7 @@ EXTERN_C {
   BOOL DeleteFileA(LPCSTR lpFileName) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       HostPath path;
-      DWORD error = files::ResolvePath(lpFileName, PathUse::kName, &path);
+      DWORD error = files::ResolvePath(lpFileName, PathUse::kChange, &path);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (path.is_root) return FailWith(ERROR_ACCESS_DENIED);
       FileInfo info;
@@ -1351,7 +1353,7 @@ EXTERN_C {
   BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       HostPath path;
-      DWORD error = files::ResolvePath(lpFileName, PathUse::kName, &path);
+      DWORD error = files::ResolvePath(lpFileName, PathUse::kChange, &path);
       if (error != ERROR_SUCCESS) return FailWith(error);
       std::string host = path.host;
       while (host.size() > 1 && host.back() == '/') host.pop_back();
@@ -1367,7 +1369,7 @@ EXTERN_C {
   BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       HostPath path;
-      const DWORD error = files::ResolvePath(lpPathName, PathUse::kName, &path);
+      const DWORD error = files::ResolvePath(lpPathName, PathUse::kChange, &path);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (sys::mkdir(path.host.c_str(), 0777) != 0) {
         return FailWith(files::ErrorForPath(errno, ErrnoOp::kMkdir, path.host));
@@ -1379,7 +1381,7 @@ EXTERN_C {
   BOOL RemoveDirectoryA(LPCSTR lpPathName) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       HostPath path;
-      DWORD error = files::ResolvePath(lpPathName, PathUse::kName, &path);
+      DWORD error = files::ResolvePath(lpPathName, PathUse::kChange, &path);
       if (error != ERROR_SUCCESS) return FailWith(error);
       if (path.is_root) return FailWith(ERROR_ACCESS_DENIED);
       std::string host = path.host;
@@ -1448,7 +1450,7 @@ EXTERN_C {
         if (number == 0) continue;
         const std::string name = name_for(number);
         HostPath path;
-        const DWORD error = files::ResolvePath(name.c_str(), PathUse::kName, &path);
+        const DWORD error = files::ResolvePath(name.c_str(), PathUse::kChange, &path);
         if (error != ERROR_SUCCESS) return FailWith(error);
         const int fd =
             sys::open(path.host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);

@@ -30,14 +30,16 @@ namespace tessary::files {
 struct Mapping {
   struct Drive {
     bool mapped = false;
-    std::string folder;     // absolute host folder, no trailing "/" except "/" itself
-    std::string canonical;  // the folder with symbolic links resolved, when it differs
-    std::string remote;     // "\\server\share" when the letter is mapped to a share
+    std::string folder;        // absolute host folder, no trailing "/" except "/" itself
+    std::string canonical;     // the folder with symbolic links resolved, when it differs
+    std::string remote;        // "\\server\share" when the letter is mapped to a share
+    bool exact_names = false;  // names only as spelt on disk (Drives\CaseSensitive)
   };
   struct Share {
     std::string name;  // "\\server\share" as the store spells it
     std::string folder;
     std::string canonical;
+    bool exact_names = false;
   };
   Drive drives[26];
   std::vector<Share> shares;
@@ -67,6 +69,8 @@ struct HostPath {
 enum class PathUse {
   kName,     // a name for a file service: no wildcards anywhere
   kPattern,  // a search pattern: wildcards allowed in the final component
+  kChange,   // a name for a service that creates, changes or removes the entry:
+             // a name that two entries match only by case is refused
 };
 
 // The one translation from a Windows path to a host path. Refuses what
@@ -77,6 +81,12 @@ enum class PathUse {
 // failure (Mapping::store_error) when the store cannot be used.
 __attribute__((visibility("default"))) DWORD ResolvePath(const char* path, PathUse use,
                                                          HostPath* out);
+
+// Both names of a move or rename (PathUse::kChange). A destination that
+// reaches the source's own entry only by ignoring case keeps the given
+// spelling, so the move renames the entry instead of doing nothing.
+__attribute__((visibility("default"))) DWORD ResolveMove(const char* from_text, const char* to_text,
+                                                         HostPath* from, HostPath* to);
 
 // The Windows full path of a host path: the drive (or else the share) whose
 // folder holds it, the longest match winning. False when none holds it.

@@ -101,7 +101,10 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     FileInfo info;
     const int err = StatPath(path.host, false, &info);
     if (err != 0) return ErrorForPath(err, sys::ErrnoOp::kFind, path.host);
-    search->names.push_back(name);
+    // The entry as the disk spells it, which a name in another case found.
+    const size_t slash = path.host.rfind('/');
+    search->folder = path.host.substr(0, slash == 0 ? 1 : slash);
+    search->names.push_back(path.host.substr(slash + 1));
     *out = std::move(search);
     return ERROR_SUCCESS;
   }

@@ -9,6 +9,11 @@
 //   [...\Shares]
 //   "\\\\srv\\data"="/mnt/data"    the UNC root \\srv\data; shares not listed are
 //                                refused with ERROR_BAD_NETPATH
+//   [...\Drives\CaseSensitive]
+//   "D:"=dword:00000001          names on D: (or a share, by its name) must be
+//                                spelt as on disk; elsewhere a name missing
+//                                under its exact spelling finds the entry
+//                                that differs only in case (name_lookup.h)
 //   [...\Folders]
 //   "Temp", "Windows", "System"  a host folder (or a Windows path) for
 //                                GetTempPath, GetWindowsDirectory, GetSystemDirectory;
@@ -22,8 +27,10 @@
 //
 // The store is read at first use and again whenever $TESSARY_REGISTRY names
 // another file, or after ReloadNamespace(). Translating a path therefore
-// costs no system call, which keeps a tree walk of many thousand names as
-// cheap as on Windows; a changed mapping takes effect in the next process.
+// reads no store; a changed mapping takes effect in the next process. On a
+// drive that ignores case (the default) it costs one lstat of the whole path,
+// and more only when a name is missing as spelt (name_lookup.h); the tree
+// walks name entries relative to their folders and never come here.
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -33,6 +40,7 @@
 
 #include "platform/guard.h"
 #include "platform/posix/files_internal.h"
+#include "platform/posix/name_lookup.h"
 #include "platform/posix/syscalls.h"
 #include "platform/winpath.h"
 
@@ -40,6 +48,7 @@ namespace tessary::files {
 namespace {
 
 constexpr char kDrivesKey[] = "SOFTWARE\\Quennel\\QN-Tessary\\Drives";
+constexpr char kCaseSensitiveKey[] = "SOFTWARE\\Quennel\\QN-Tessary\\Drives\\CaseSensitive";
 constexpr char kSharesKey[] = "SOFTWARE\\Quennel\\QN-Tessary\\Shares";
 constexpr char kFoldersKey[] = "SOFTWARE\\Quennel\\QN-Tessary\\Folders";
 constexpr char kDefaultWindowsFolder[] = "/etc";
@@ -81,6 +90,37 @@ DWORD ReadStringValues(const char* subkey, std::vector<StoreValue>* values) {
     const char* text = reinterpret_cast<const char*>(data.data());
     values->push_back(
         {std::string(name.data(), name_size), std::string(text, strnlen(text, data_size))});
+  }
+  RegCloseKey(key);
+  return failure;
+}
+
+// The names of the DWORD values of one key that are not 0; an absent key
+// has none, a failure of the store itself is returned.
+DWORD ReadSetSwitches(const char* subkey, std::vector<std::string>* names) {
+  names->clear();
+  HKEY key = nullptr;
+  const LSTATUS open_rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key);
+  if (open_rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (open_rc != ERROR_SUCCESS) return StoreFailure(open_rc);
+  DWORD failure = ERROR_SUCCESS;
+  std::vector<char> name(256);
+  for (DWORD index = 0;; ++index) {
+    DWORD name_size = static_cast<DWORD>(name.size());
+    DWORD value = 0;
+    DWORD data_size = sizeof(value);
+    DWORD type = REG_NONE;
+    const LSTATUS rc = RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(&value), &data_size);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc == ERROR_MORE_DATA) continue;  // not a DWORD
+    if (rc != ERROR_SUCCESS) {
+      failure = StoreFailure(rc);
+      break;
+    }
+    if (type == REG_DWORD && data_size == sizeof(value) && value != 0) {
+      names->emplace_back(name.data(), name_size);
+    }
   }
   RegCloseKey(key);
   return failure;
@@ -161,9 +201,11 @@ const Mapping::Share* FindShare(const Mapping& mapping, std::string_view name) {
 std::shared_ptr<const Mapping> LoadMapping() {
   auto mapping = std::make_shared<Mapping>();
   std::vector<StoreValue> shares, drives, folders;
+  std::vector<std::string> case_sensitive;
   DWORD error = ReadStringValues(kSharesKey, &shares);
   if (error == ERROR_SUCCESS) error = ReadStringValues(kDrivesKey, &drives);
   if (error == ERROR_SUCCESS) error = ReadStringValues(kFoldersKey, &folders);
+  if (error == ERROR_SUCCESS) error = ReadSetSwitches(kCaseSensitiveKey, &case_sensitive);
   if (error != ERROR_SUCCESS) {
     // Not even the C: of a machine without a store: whatever the file says
     // is unknown, and it may confine the drives.
@@ -206,6 +248,13 @@ std::shared_ptr<const Mapping> LoadMapping() {
   if (!any) {
     mapping->drives['C' - 'A'].mapped = true;
     mapping->drives['C' - 'A'].folder = "/";
+  }
+  for (const std::string& name : case_sensitive) {
+    const int index = DriveIndexOfValueName(name);
+    if (index >= 0) mapping->drives[index].exact_names = true;
+    for (Mapping::Share& share : mapping->shares) {
+      if (&share == FindShare(*mapping, name)) share.exact_names = true;
+    }
   }
   for (const StoreValue& value : folders) {
     if (EqualsIgnoringCase(value.name, "Temp")) mapping->temp_folder = value.data;
@@ -304,8 +353,11 @@ std::shared_ptr<const Mapping> CurrentMapping() {
 
 void ReloadNamespace() {
   Cache& cache = TheCache();
-  std::lock_guard<std::mutex> lock(cache.mutex);
-  cache.loaded = false;
+  {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.loaded = false;
+  }
+  DropFolderIndexes();
 }
 
 bool HostToWindows(std::string_view host_in, std::string* out) {
@@ -388,10 +440,12 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
     }
   }
 
+  bool exact_names = false;
   if (parts.kind == winpath::RootKind::kDriveAbsolute) {
     const Mapping::Drive& drive = mapping->drives[winpath::UpperAscii(parts.drive) - 'A'];
     if (!drive.mapped) return ERROR_PATH_NOT_FOUND;
     out->host = drive.folder;
+    exact_names = drive.exact_names;
   } else {
     std::string name = "\\\\";
     name.append(parts.server);
@@ -400,16 +454,48 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
     const Mapping::Share* share = FindShare(*mapping, name);
     if (share == nullptr) return ERROR_BAD_NETPATH;
     out->host = share->folder;
+    exact_names = share->exact_names;
   }
-  for (std::string_view component : parts.components) {
-    if (out->host.back() != '/') out->host += '/';
-    out->host.append(component);
+  if (exact_names) {
+    for (std::string_view component : parts.components) {
+      if (out->host.back() != '/') out->host += '/';
+      out->host.append(component);
+    }
+  } else {
+    const std::string root = out->host;
+    const DWORD error =
+        MatchHostPath(root, parts.components,
+                      use == PathUse::kPattern && !parts.components.empty() &&
+                          winpath::HasWildcards(parts.components.back()),
+                      use == PathUse::kChange ? Ambiguity::kRefuse : Ambiguity::kMiss, &out->host);
+    if (error != ERROR_SUCCESS) return error;
   }
   if (parts.trailing_separator) out->host += '/';
   if (out->host.size() >= PATH_MAX) return ERROR_FILENAME_EXCED_RANGE;
   out->name_offset = winpath::FinalComponentOffset(out->full);
   out->is_root = parts.components.empty();
   out->trailing_separator = parts.trailing_separator;
+  return ERROR_SUCCESS;
+}
+
+DWORD ResolveMove(const char* from_text, const char* to_text, HostPath* from, HostPath* to) {
+  DWORD error = ResolvePath(from_text, PathUse::kChange, from);
+  if (error == ERROR_SUCCESS) error = ResolvePath(to_text, PathUse::kChange, to);
+  if (error != ERROR_SUCCESS || to->name_offset == std::string::npos) return error;
+  // The destination found an entry only by ignoring case. When that entry is
+  // the source itself, the move changes the case of its name, so the
+  // destination keeps the caller's spelling (as a new name would).
+  const std::string_view given = std::string_view(to->full).substr(to->name_offset);
+  const size_t slash = to->host.rfind('/');
+  if (slash == std::string::npos || std::string_view(to->host).substr(slash + 1) == given) {
+    return ERROR_SUCCESS;
+  }
+  FileInfo source, dest;
+  if (StatPath(from->host, false, &source) == 0 && StatPath(to->host, false, &dest) == 0 &&
+      source.dev == dest.dev && source.ino == dest.ino) {
+    to->host.resize(slash + 1);
+    to->host.append(given);
+  }
   return ERROR_SUCCESS;
 }
 

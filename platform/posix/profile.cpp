@@ -40,8 +40,8 @@ namespace {
 using sys::ErrnoOp;
 using sys::Fd;
 
-// The host path of a profile file name.
-DWORD HostFile(const char* file_name, std::string* host) {
+// The host path of a profile file name; a writer passes PathUse::kChange.
+DWORD HostFile(const char* file_name, files::PathUse use, std::string* host) {
   if (file_name == nullptr || *file_name == '\0') return ERROR_INVALID_PARAMETER;
   std::string name = file_name;
   if (name.find_first_of("\\/") == std::string::npos) {
@@ -54,7 +54,7 @@ DWORD HostFile(const char* file_name, std::string* host) {
     name = full + name;
   }
   files::HostPath path;
-  const DWORD error = files::ResolvePath(name.c_str(), files::PathUse::kName, &path);
+  const DWORD error = files::ResolvePath(name.c_str(), use, &path);
   if (error != ERROR_SUCCESS) return error;
   if (path.is_root || path.trailing_separator) return ERROR_ACCESS_DENIED;
   *host = path.host;
@@ -89,7 +89,7 @@ DWORD WriteAll(int fd, const std::string& bytes) {
 // with the error Windows leaves for it.
 DWORD Load(const char* file_name, Document* document) {
   std::string host;
-  DWORD error = HostFile(file_name, &host);
+  DWORD error = HostFile(file_name, files::PathUse::kName, &host);
   if (error != ERROR_SUCCESS) return error;
   Fd fd(sys::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0));
   if (fd.get() < 0) return files::ErrorForPath(errno, ErrnoOp::kOpenExisting, host);
@@ -143,7 +143,7 @@ DWORD Replace(const std::string& path, const std::string& bytes, mode_t mode) {
 template <class Edit>
 DWORD Transact(const char* file_name, bool create, Edit&& edit) {
   std::string host;
-  DWORD error = HostFile(file_name, &host);
+  DWORD error = HostFile(file_name, files::PathUse::kChange, &host);
   if (error != ERROR_SUCCESS) return error;
   char resolved[PATH_MAX];
   if (sys::realpath(host.c_str(), resolved) != nullptr) host = resolved;
