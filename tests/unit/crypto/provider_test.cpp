@@ -2,8 +2,10 @@
 // provider layer's codes, and the password code page setting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "crypto/md5.h"
 #include "fsobjects/file.h"
@@ -158,6 +160,35 @@ TEST(ProviderLayer, AcquisitionCodesAndKeyLifecycle) {
   EXPECT_TRUE(CryptDestroyHash(hash));
   EXPECT_TRUE(CryptReleaseContext(prov, 0));
   EXPECT_FALSE(CryptReleaseContext(prov, 0));
+}
+
+// The keystream goes on where the previous call stopped, whatever the cut:
+// pieces around the eight-byte steps give the bytes of one whole call.
+TEST(ProviderLayer, KeystreamContinuesAcrossCalls) {
+  auto encrypt_in_pieces = [](std::string data, const std::vector<DWORD>& pieces) {
+    HCRYPTPROV prov = 0;
+    HCRYPTHASH hash = 0;
+    HCRYPTKEY key = 0;
+    EXPECT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, 0));
+    EXPECT_TRUE(CryptCreateHash(prov, CALG_MD5, 0, 0, &hash));
+    EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("secret"), 6, 0));
+    EXPECT_TRUE(CryptDeriveKey(prov, CALG_RC4, hash, 0, &key));
+    size_t at = 0;
+    for (size_t n = 0; at < data.size(); ++n) {
+      DWORD size = std::min<DWORD>(pieces[n % pieces.size()], DWORD(data.size() - at));
+      EXPECT_TRUE(CryptEncrypt(key, 0, FALSE, 0, reinterpret_cast<BYTE*>(&data[at]), &size, size));
+      at += size;
+    }
+    CryptDestroyKey(key);
+    CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+    return data;
+  };
+  const std::string plain = Pattern(2500);
+  const std::string whole = encrypt_in_pieces(plain, {2500});
+  EXPECT_NE(plain, whole);
+  EXPECT_EQ(whole, encrypt_in_pieces(plain, {1, 7, 8, 9, 15, 16, 17, 3}));
+  EXPECT_EQ(whole, encrypt_in_pieces(plain, {13}));
 }
 
 }  // namespace
