@@ -162,6 +162,26 @@ TEST(ProviderLayer, AcquisitionCodesAndKeyLifecycle) {
   EXPECT_FALSE(CryptReleaseContext(prov, 0));
 }
 
+// The provider codes read as the system's English texts, so a failed
+// acquisition reports what went wrong and not only its prefix.
+TEST(ProviderLayer, CodesHaveTheSystemsTexts) {
+  const std::pair<HRESULT, const char*> expected[] = {
+      {NTE_BAD_KEYSET, "Keyset does not exist\r\n"},
+      {NTE_KEYSET_NOT_DEF, "The keyset is not defined.\r\n"},
+      {NTE_BAD_LEN, "Bad Length.\r\n"},
+      {NTE_EXISTS, "Object already exists.\r\n"},
+      {NTE_PROV_TYPE_NOT_DEF, "Provider type not defined.\r\n"},
+      {NTE_BAD_KEYSET_PARAM, "The Keyset parameter is invalid.\r\n"}};
+  for (const auto& [code, text] : expected) {
+    char buffer[128] = {0};
+    EXPECT_NE(0u,
+              FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr))
+        << std::hex << code;
+    EXPECT_STREQ(text, buffer) << std::hex << code;
+  }
+}
+
 // The keystream goes on where the previous call stopped, whatever the cut:
 // pieces around the eight-byte steps give the bytes of one whole call.
 TEST(ProviderLayer, KeystreamContinuesAcrossCalls) {
