@@ -140,46 +140,93 @@ inline uint32_t Twofish::G1(uint32_t x) const {
          sbox_[3][(x >> 16) & 0xFF];
 }
 
-void Twofish::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const {
+// One block's rounds are a chain of table look-ups, each waiting on the one
+// before; the blocks of ECB are independent, so N of them go through the
+// rounds side by side and the look-ups of one fill the others' waits.
+template <size_t N>
+inline void Twofish::Encrypt(const uint8_t* in, uint8_t* out) const {
   const uint32_t* k = subkeys_;
-  for (size_t n = 0; n < count; ++n, in += kBlockSize, out += kBlockSize) {
-    uint32_t r0 = Load32(in) ^ k[0], r1 = Load32(in + 4) ^ k[1];
-    uint32_t r2 = Load32(in + 8) ^ k[2], r3 = Load32(in + 12) ^ k[3];
-    for (int round = 0; round < 16; round += 2) {
-      uint32_t t0 = G0(r0), t1 = G1(r1);
-      r2 = Ror(r2 ^ (t0 + t1 + k[2 * round + 8]), 1);
-      r3 = Rol(r3, 1) ^ (t0 + 2 * t1 + k[2 * round + 9]);
-      t0 = G0(r2);
-      t1 = G1(r3);
-      r0 = Ror(r0 ^ (t0 + t1 + k[2 * round + 10]), 1);
-      r1 = Rol(r1, 1) ^ (t0 + 2 * t1 + k[2 * round + 11]);
+  uint32_t r0[N], r1[N], r2[N], r3[N];
+#pragma GCC unroll 4
+  for (size_t b = 0; b < N; ++b) {
+    const uint8_t* p = in + b * kBlockSize;
+    r0[b] = Load32(p) ^ k[0];
+    r1[b] = Load32(p + 4) ^ k[1];
+    r2[b] = Load32(p + 8) ^ k[2];
+    r3[b] = Load32(p + 12) ^ k[3];
+  }
+  for (int round = 0; round < 16; round += 2) {
+    const uint32_t* rk = k + 2 * round + 8;
+#pragma GCC unroll 4
+    for (size_t b = 0; b < N; ++b) {
+      const uint32_t t0 = G0(r0[b]), t1 = G1(r1[b]);
+      r2[b] = Ror(r2[b] ^ (t0 + t1 + rk[0]), 1);
+      r3[b] = Rol(r3[b], 1) ^ (t0 + 2 * t1 + rk[1]);
     }
-    Store32(out, r2 ^ k[4]);
-    Store32(out + 4, r3 ^ k[5]);
-    Store32(out + 8, r0 ^ k[6]);
-    Store32(out + 12, r1 ^ k[7]);
+#pragma GCC unroll 4
+    for (size_t b = 0; b < N; ++b) {
+      const uint32_t t0 = G0(r2[b]), t1 = G1(r3[b]);
+      r0[b] = Ror(r0[b] ^ (t0 + t1 + rk[2]), 1);
+      r1[b] = Rol(r1[b], 1) ^ (t0 + 2 * t1 + rk[3]);
+    }
+  }
+#pragma GCC unroll 4
+  for (size_t b = 0; b < N; ++b) {
+    uint8_t* p = out + b * kBlockSize;
+    Store32(p, r2[b] ^ k[4]);
+    Store32(p + 4, r3[b] ^ k[5]);
+    Store32(p + 8, r0[b] ^ k[6]);
+    Store32(p + 12, r1[b] ^ k[7]);
   }
 }
 
-void Twofish::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const {
+template <size_t N>
+inline void Twofish::Decrypt(const uint8_t* in, uint8_t* out) const {
   const uint32_t* k = subkeys_;
-  for (size_t n = 0; n < count; ++n, in += kBlockSize, out += kBlockSize) {
-    uint32_t r2 = Load32(in) ^ k[4], r3 = Load32(in + 4) ^ k[5];
-    uint32_t r0 = Load32(in + 8) ^ k[6], r1 = Load32(in + 12) ^ k[7];
-    for (int round = 14; round >= 0; round -= 2) {
-      uint32_t t0 = G0(r2), t1 = G1(r3);
-      r0 = Rol(r0, 1) ^ (t0 + t1 + k[2 * round + 10]);
-      r1 = Ror(r1 ^ (t0 + 2 * t1 + k[2 * round + 11]), 1);
-      t0 = G0(r0);
-      t1 = G1(r1);
-      r2 = Rol(r2, 1) ^ (t0 + t1 + k[2 * round + 8]);
-      r3 = Ror(r3 ^ (t0 + 2 * t1 + k[2 * round + 9]), 1);
-    }
-    Store32(out, r0 ^ k[0]);
-    Store32(out + 4, r1 ^ k[1]);
-    Store32(out + 8, r2 ^ k[2]);
-    Store32(out + 12, r3 ^ k[3]);
+  uint32_t r0[N], r1[N], r2[N], r3[N];
+#pragma GCC unroll 4
+  for (size_t b = 0; b < N; ++b) {
+    const uint8_t* p = in + b * kBlockSize;
+    r2[b] = Load32(p) ^ k[4];
+    r3[b] = Load32(p + 4) ^ k[5];
+    r0[b] = Load32(p + 8) ^ k[6];
+    r1[b] = Load32(p + 12) ^ k[7];
   }
+  for (int round = 14; round >= 0; round -= 2) {
+    const uint32_t* rk = k + 2 * round + 8;
+#pragma GCC unroll 4
+    for (size_t b = 0; b < N; ++b) {
+      const uint32_t t0 = G0(r2[b]), t1 = G1(r3[b]);
+      r0[b] = Rol(r0[b], 1) ^ (t0 + t1 + rk[2]);
+      r1[b] = Ror(r1[b] ^ (t0 + 2 * t1 + rk[3]), 1);
+    }
+#pragma GCC unroll 4
+    for (size_t b = 0; b < N; ++b) {
+      const uint32_t t0 = G0(r0[b]), t1 = G1(r1[b]);
+      r2[b] = Rol(r2[b], 1) ^ (t0 + t1 + rk[0]);
+      r3[b] = Ror(r3[b] ^ (t0 + 2 * t1 + rk[1]), 1);
+    }
+  }
+#pragma GCC unroll 4
+  for (size_t b = 0; b < N; ++b) {
+    uint8_t* p = out + b * kBlockSize;
+    Store32(p, r0[b] ^ k[0]);
+    Store32(p + 4, r1[b] ^ k[1]);
+    Store32(p + 8, r2[b] ^ k[2]);
+    Store32(p + 12, r3[b] ^ k[3]);
+  }
+}
+
+void Twofish::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const {
+  for (; count >= kLanes; count -= kLanes, in += kLanes * kBlockSize, out += kLanes * kBlockSize)
+    Encrypt<kLanes>(in, out);
+  for (; count > 0; --count, in += kBlockSize, out += kBlockSize) Encrypt<1>(in, out);
+}
+
+void Twofish::DecryptBlocks(const uint8_t* in, uint8_t* out, size_t count) const {
+  for (; count >= kLanes; count -= kLanes, in += kLanes * kBlockSize, out += kLanes * kBlockSize)
+    Decrypt<kLanes>(in, out);
+  for (; count > 0; --count, in += kBlockSize, out += kBlockSize) Decrypt<1>(in, out);
 }
 
 }  // namespace tessary

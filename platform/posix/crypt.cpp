@@ -37,6 +37,15 @@ struct Hash : Object {
   explicit Hash(bool is_base) : Object(kHash), base(is_base) {}
 };
 
+// The first keystream byte belongs at the lowest address.
+inline uint64_t LittleEndian(uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap64(v);
+#else
+  return v;
+#endif
+}
+
 struct Key : Object {
   uint8_t key[16];
   // Word-sized state: byte-sized entries make each step wait on partial
@@ -53,18 +62,37 @@ struct Key : Object {
     }
     i = j = 0;
   }
-  uint8_t Next(uint32_t& a, uint32_t& b) {
-    a = (a + 1) & 0xFF;
-    const uint32_t x = s[a];
-    b = (b + x) & 0xFF;
-    const uint32_t y = s[b];
-    s[a] = y;
-    s[b] = x;
-    return static_cast<uint8_t>(s[(x + y) & 0xFF]);
+  // One keystream byte; byte-wide indices wrap without masking.
+  static uint64_t Step(uint32_t* state, uint8_t& a, uint8_t& b) {
+    a = uint8_t(a + 1);
+    const uint32_t x = state[a];
+    b = uint8_t(b + x);
+    const uint32_t y = state[b];
+    state[a] = y;
+    state[b] = x;
+    return state[uint8_t(x + y)];
   }
+  // Eight keystream bytes are gathered into one word and applied with one
+  // load and one store, which leaves the loop to the state's own chain.
   void Apply(uint8_t* data, size_t size) {
-    uint32_t a = i, b = j;
-    for (size_t n = 0; n < size; ++n) data[n] ^= Next(a, b);
+    uint8_t a = uint8_t(i), b = uint8_t(j);
+    uint32_t* state = s;
+    size_t n = 0;
+    for (; n + 8 <= size; n += 8) {
+      uint64_t stream = Step(state, a, b);
+      stream |= Step(state, a, b) << 8;
+      stream |= Step(state, a, b) << 16;
+      stream |= Step(state, a, b) << 24;
+      stream |= Step(state, a, b) << 32;
+      stream |= Step(state, a, b) << 40;
+      stream |= Step(state, a, b) << 48;
+      stream |= Step(state, a, b) << 56;
+      uint64_t word;
+      std::memcpy(&word, data + n, 8);
+      word ^= LittleEndian(stream);
+      std::memcpy(data + n, &word, 8);
+    }
+    for (; n < size; ++n) data[n] ^= uint8_t(Step(state, a, b));
     i = a;
     j = b;
   }

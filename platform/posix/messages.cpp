@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "platform/crypt.h"
 #include "platform/guard.h"
 #include "platform/system.h"
 
@@ -129,6 +130,19 @@ constexpr Message kMessages[] = {
     {ERROR_CANT_ACCESS_FILE, "The file cannot be accessed by the system.\r\n"},
     {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system.\r\n"},
     {ERROR_NOT_CONNECTED, "This network connection does not exist.\r\n"},
+    // The cryptographic providers' codes, which our provider layer sets.
+    {DWORD(NTE_BAD_UID), "Bad UID.\r\n"},
+    {DWORD(NTE_BAD_HASH), "Bad Hash.\r\n"},
+    {DWORD(NTE_BAD_KEY), "Bad Key.\r\n"},
+    {DWORD(NTE_BAD_LEN), "Bad Length.\r\n"},
+    {DWORD(NTE_BAD_ALGID), "Invalid algorithm specified.\r\n"},
+    {DWORD(NTE_BAD_FLAGS), "Invalid flags specified.\r\n"},
+    {DWORD(NTE_BAD_TYPE), "Invalid type specified.\r\n"},
+    {DWORD(NTE_EXISTS), "Object already exists.\r\n"},
+    {DWORD(NTE_BAD_KEYSET), "Keyset does not exist\r\n"},
+    {DWORD(NTE_PROV_TYPE_NOT_DEF), "Provider type not defined.\r\n"},
+    {DWORD(NTE_KEYSET_NOT_DEF), "The keyset is not defined.\r\n"},
+    {DWORD(NTE_BAD_KEYSET_PARAM), "The Keyset parameter is invalid.\r\n"},
 };
 
 constexpr bool IsSortedAndUnique() {

@@ -2,8 +2,10 @@
 // provider layer's codes, and the password code page setting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "crypto/md5.h"
 #include "fsobjects/file.h"
@@ -158,6 +160,55 @@ TEST(ProviderLayer, AcquisitionCodesAndKeyLifecycle) {
   EXPECT_TRUE(CryptDestroyHash(hash));
   EXPECT_TRUE(CryptReleaseContext(prov, 0));
   EXPECT_FALSE(CryptReleaseContext(prov, 0));
+}
+
+// The provider codes read as the system's English texts, so a failed
+// acquisition reports what went wrong and not only its prefix.
+TEST(ProviderLayer, CodesHaveTheSystemsTexts) {
+  const std::pair<HRESULT, const char*> expected[] = {
+      {NTE_BAD_KEYSET, "Keyset does not exist\r\n"},
+      {NTE_KEYSET_NOT_DEF, "The keyset is not defined.\r\n"},
+      {NTE_BAD_LEN, "Bad Length.\r\n"},
+      {NTE_EXISTS, "Object already exists.\r\n"},
+      {NTE_PROV_TYPE_NOT_DEF, "Provider type not defined.\r\n"},
+      {NTE_BAD_KEYSET_PARAM, "The Keyset parameter is invalid.\r\n"}};
+  for (const auto& [code, text] : expected) {
+    char buffer[128] = {0};
+    EXPECT_NE(0u,
+              FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr))
+        << std::hex << code;
+    EXPECT_STREQ(text, buffer) << std::hex << code;
+  }
+}
+
+// The keystream goes on where the previous call stopped, whatever the cut:
+// pieces around the eight-byte steps give the bytes of one whole call.
+TEST(ProviderLayer, KeystreamContinuesAcrossCalls) {
+  auto encrypt_in_pieces = [](std::string data, const std::vector<DWORD>& pieces) {
+    HCRYPTPROV prov = 0;
+    HCRYPTHASH hash = 0;
+    HCRYPTKEY key = 0;
+    EXPECT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, 0));
+    EXPECT_TRUE(CryptCreateHash(prov, CALG_MD5, 0, 0, &hash));
+    EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>("secret"), 6, 0));
+    EXPECT_TRUE(CryptDeriveKey(prov, CALG_RC4, hash, 0, &key));
+    size_t at = 0;
+    for (size_t n = 0; at < data.size(); ++n) {
+      DWORD size = std::min<DWORD>(pieces[n % pieces.size()], DWORD(data.size() - at));
+      EXPECT_TRUE(CryptEncrypt(key, 0, FALSE, 0, reinterpret_cast<BYTE*>(&data[at]), &size, size));
+      at += size;
+    }
+    CryptDestroyKey(key);
+    CryptDestroyHash(hash);
+    CryptReleaseContext(prov, 0);
+    return data;
+  };
+  const std::string plain = Pattern(2500);
+  const std::string whole = encrypt_in_pieces(plain, {2500});
+  EXPECT_NE(plain, whole);
+  EXPECT_EQ(whole, encrypt_in_pieces(plain, {1, 7, 8, 9, 15, 16, 17, 3}));
+  EXPECT_EQ(whole, encrypt_in_pieces(plain, {13}));
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+# The crypto benchmarks' baselines: other libraries' Twofish and RC4 over the
+# same bytes. Only the benchmark binary links them, and only when they are
+# installed (tools/bench installs them); without them the figures run with no
+# baseline beside them.
+option(TESSARY_BENCH_BASELINES "Link library baselines into the benchmarks when found" ON)
+if(TESSARY_BENCH_BASELINES AND TARGET tessary-bench)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(TESSARY_GCRYPT QUIET IMPORTED_TARGET libgcrypt)
+    pkg_check_modules(TESSARY_BOTAN QUIET IMPORTED_TARGET botan-2)
+    pkg_check_modules(TESSARY_LIBCRYPTO QUIET IMPORTED_TARGET libcrypto)
+  endif()
+  if(TESSARY_GCRYPT_FOUND)
+    target_compile_definitions(tessary-bench PRIVATE TESSARY_BENCH_GCRYPT=1)
+    target_link_libraries(tessary-bench PRIVATE PkgConfig::TESSARY_GCRYPT)
+  endif()
+  if(TESSARY_BOTAN_FOUND)
+    target_compile_definitions(tessary-bench PRIVATE TESSARY_BENCH_BOTAN=1)
+    target_link_libraries(tessary-bench PRIVATE PkgConfig::TESSARY_BOTAN)
+  endif()
+  if(TESSARY_LIBCRYPTO_FOUND)
+    target_compile_definitions(tessary-bench PRIVATE TESSARY_BENCH_LIBCRYPTO=1)
+    target_link_libraries(tessary-bench PRIVATE PkgConfig::TESSARY_LIBCRYPTO)
+  endif()
+endif()
