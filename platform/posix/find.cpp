@@ -49,6 +49,9 @@ namespace {
 struct FindObject {
   std::mutex mutex;
   std::string folder;  // host folder of the entries
+  // The folder itself, held while a wildcard search lasts: each entry is
+  // described relative to it, so no entry costs a walk of the whole path.
+  sys::Fd folder_fd;
   std::vector<std::string> names;
   size_t next = 0;
 };
@@ -79,8 +82,10 @@ bool RoundTrips(std::string_view name) {
 DWORD NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
   while (search->next < search->names.size()) {
     const std::string& name = search->names[search->next++];
-    const std::string path = Join(search->folder, name);
-    const int err = DescribeEntry(AT_FDCWD, path.c_str(), name, false, data);
+    const int err =
+        search->folder_fd.valid()
+            ? DescribeEntry(search->folder_fd.get(), name.c_str(), name, false, data)
+            : DescribeEntry(AT_FDCWD, Join(search->folder, name).c_str(), name, false, data);
     if (err == 0) return ERROR_SUCCESS;
     if (err != ENOENT) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
   }
@@ -114,6 +119,9 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kFind);
   }
+  // The folder the stream reads, held for the descriptions; without it
+  // each entry is described by its whole path, as it stands then.
+  search->folder_fd.reset(sys::openat(dirfd(dir), ".", O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
   const int err = ReadNames(dir, [&](std::string_view entry_name) {
     if (at_root && (entry_name == "." || entry_name == "..")) return;
     if (!RoundTrips(entry_name)) return;
