@@ -46,33 +46,23 @@ HRESULT Folder::get_Files(IFileCollection** files) {
     collection->Release();
     return ReportError("Invalid Folder Name", 0);
   }
-  tessary::Bstr folder_text;
-  hr = folder_text.FromAnsi(full_path_);
-  if (SUCCEEDED(hr)) {
-    hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
-      File* file = nullptr;
-      HRESULT made = tessary::CreateObject(&file);
-      if (FAILED(made)) return made;
-      tessary::Bstr name;
-      made = name.FromAnsi(entry.cFileName);
-      if (FAILED(made)) {
-        file->Release();
-        return made;
-      }
-      // A file that cannot be opened is left out.
-      if (FAILED(file->InitFromFolderAndName(folder_text.get(), name.get()))) {
-        file->Release();
-        return S_OK;
-      }
-      IDispatch* child = nullptr;
-      made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+  const std::string folder = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
+  hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
+    File* file = nullptr;
+    HRESULT made = tessary::CreateObject(&file);
+    if (FAILED(made)) return made;
+    // A file that cannot be opened is left out.
+    if (FAILED(file->InitFromListing(folder, entry.cFileName))) {
       file->Release();
-      if (FAILED(made)) return made;
-      return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName,
-                               child);
-    });
-  }
+      return S_OK;
+    }
+    IDispatch* child = nullptr;
+    made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+    file->Release();
+    if (FAILED(made)) return made;
+    return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName, child);
+  });
   if (FAILED(hr)) {
     collection->Release();
     return hr;

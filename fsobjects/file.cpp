@@ -66,6 +66,17 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
   return Probe();
 }
 
+HRESULT File::InitFromListing(const std::string& folder, const char* name) {
+  const size_t length = std::strlen(name);
+  if (folder.size() + length >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
+  folder_path_ = folder;
+  name_.assign(name, length);
+  full_path_.reserve(folder.size() + length);
+  full_path_ = folder;
+  full_path_.append(name, length);
+  return Probe();
+}
+
 HRESULT File::InitFromPath(BSTR full_path) {
   std::string path;
   HRESULT hr = tessary::PathArgument(kErrorClass, full_path, &path);

@@ -15,6 +15,10 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   // IFileInit
   HRESULT STDMETHODCALLTYPE InitFromFolderAndName(BSTR folder_path, BSTR name) override;
   HRESULT STDMETHODCALLTYPE InitFromPath(BSTR full_path) override;
+  // What a folder's listing calls for each file it found: `folder` is in the
+  // system code page already and ends in a separator, `name` is the find
+  // service's, so nothing is converted again per file.
+  HRESULT InitFromListing(const std::string& folder, const char* name);
 
   // IFile
   HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override;
