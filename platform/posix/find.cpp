@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/find_probe.h"
 #include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/handle_table.h"
@@ -167,6 +168,38 @@ EXTERN_C {
       std::lock_guard<std::mutex> lock(search->mutex);
       const DWORD error = files::NextEntry(search.get(), lpFindFileData);
       if (error != ERROR_SUCCESS) return files::FailWith(error);
+      return TRUE;
+    });
+  }
+
+  BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const std::shared_ptr<files::FindObject> search = files::Searches::Get().Lookup(hFindFile);
+      if (!search) return files::FailWith(ERROR_INVALID_HANDLE);
+      if (lpFullName == nullptr || lpName == nullptr) {
+        return files::FailWith(ERROR_INVALID_PARAMETER);
+      }
+      if (!search->folder_fd.valid()) {
+        HANDLE probe = CreateFileA(lpFullName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return FALSE;
+        return CloseHandle(probe);
+      }
+      // Only a name of the folder itself: anything else would reach past it.
+      const std::string_view name(lpName);
+      if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return files::FailWith(ERROR_INVALID_NAME);
+      }
+      // The open CreateFileA makes for no access (O_PATH, following a
+      // link), relative to the folder. No access takes no part in share
+      // modes, so none are consulted.
+      const int fd =
+          tessary::sys::openat(search->folder_fd.get(), lpName, O_PATH | O_CLOEXEC | O_NOCTTY, 0);
+      if (fd < 0) {
+        return files::FailWith(
+            tessary::sys::Win32ErrorFromErrno(errno, tessary::sys::ErrnoOp::kOpenExisting));
+      }
+      tessary::sys::close(fd);
       return TRUE;
     });
   }
