@@ -13,6 +13,7 @@ constexpr int kLeafCapacity = 64;
 constexpr int kInnerCapacity = 64;
 constexpr int kLeafMinimum = kLeafCapacity / 2;
 constexpr int kInnerMinimum = kInnerCapacity / 2;
+constexpr uint32_t kInlinePrefix = 16;
 // With the minimum fan-outs above, 2^31 entries need fewer than 8 levels.
 constexpr int kMaxDepth = 32;
 
@@ -102,11 +103,14 @@ int CompareUnits(const OLECHAR* a, size_t a_length, const OLECHAR* b, size_t b_l
 // the next four folded code units after it (`parts`): a search compares
 // those in the node, and reads a record only to tell apart keys whose parts
 // are equal. `skip` may be shorter than what the keys share, never longer.
+// A prefix of up to kInlinePrefix units is kept in the node too, so that
+// asking whether a key holds it reads no record either.
 struct OrderedStore::Node {
   explicit Node(bool is_leaf) : leaf(is_leaf) {}
   bool leaf;
   uint16_t count = 0;
   uint32_t skip = 0;
+  OLECHAR prefix[kInlinePrefix];  // the first min(skip, kInlinePrefix) units
   uint64_t parts[kLeafCapacity > kInnerCapacity ? kLeafCapacity : kInnerCapacity];
 };
 
@@ -193,9 +197,9 @@ uint64_t OrderedStore::PartOf(const Record* key, size_t skip) {
 }
 
 bool OrderedStore::SharesPrefix(const Node* node, const Record* key) {
-  const Record* first = KeyAt(node, 0);
-  return key->length >= node->skip &&
-         std::memcmp(key->folded(), first->folded(), node->skip * sizeof(OLECHAR)) == 0;
+  if (key->length < node->skip) return false;
+  const OLECHAR* prefix = node->skip <= kInlinePrefix ? node->prefix : KeyAt(node, 0)->folded();
+  return std::memcmp(key->folded(), prefix, node->skip * sizeof(OLECHAR)) == 0;
 }
 
 void OrderedStore::Reprefix(Node* node) {
@@ -207,16 +211,19 @@ void OrderedStore::Reprefix(Node* node) {
   const Record* last = KeyAt(node, node->count - 1);
   node->skip = static_cast<uint32_t>(
       CommonUnits(first->folded(), first->length, last->folded(), last->length));
+  std::memcpy(node->prefix, first->folded(),
+              (node->skip < kInlinePrefix ? node->skip : kInlinePrefix) * sizeof(OLECHAR));
   for (int i = 0; i < node->count; ++i) node->parts[i] = PartOf(KeyAt(node, i), node->skip);
 }
 
 void OrderedStore::Reslot(Node* node, int slot) {
   const Record* key = KeyAt(node, slot);
   if (node->count > 1) {
-    // Any other slot holds the node's prefix.
-    const Record* other = KeyAt(node, slot == 0 ? 1 : 0);
+    // A long prefix is read from any other slot, which holds it.
+    const OLECHAR* prefix =
+        node->skip <= kInlinePrefix ? node->prefix : KeyAt(node, slot == 0 ? 1 : 0)->folded();
     if (key->length >= node->skip &&
-        std::memcmp(key->folded(), other->folded(), node->skip * sizeof(OLECHAR)) == 0) {
+        std::memcmp(key->folded(), prefix, node->skip * sizeof(OLECHAR)) == 0) {
       node->parts[slot] = PartOf(key, node->skip);
       return;
     }
