@@ -190,16 +190,14 @@ EXTERN_C {
       if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         return files::FailWith(ERROR_INVALID_NAME);
       }
-      // The open CreateFileA makes for no access (O_PATH, following a
-      // link), relative to the folder. No access takes no part in share
-      // modes, so none are consulted.
-      const int fd =
-          tessary::sys::openat(search->folder_fd.get(), lpName, O_PATH | O_CLOEXEC | O_NOCTTY, 0);
-      if (fd < 0) {
+      // What the open CreateFileA makes for no access (O_PATH, following a
+      // link) finds out, asked relative to the folder and with the same
+      // (effective) identity, without making a descriptor to close. No
+      // access takes no part in share modes, so none are consulted.
+      if (tessary::sys::faccessat(search->folder_fd.get(), lpName, F_OK, AT_EACCESS) != 0) {
         return files::FailWith(
             tessary::sys::Win32ErrorFromErrno(errno, tessary::sys::ErrnoOp::kOpenExisting));
       }
-      tessary::sys::close(fd);
       return TRUE;
     });
   }
