@@ -12,7 +12,7 @@
 #   Folder.Size           vs  du -sb
 #   CopyFolder            vs  cp -r
 #   DeleteFolder          vs  rm -rf
-#   Files of one folder of 10,000 files (each child is opened once) vs ls -f
+#   Files of one folder of 10,000 files (each child is probed once) vs ls -f
 #   CopyFile of a 1 GiB file vs cp
 #   CopyFile of a 5 GiB sparse file (1 MiB of data, then one hole) vs cp
 #

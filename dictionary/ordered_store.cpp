@@ -13,6 +13,7 @@ constexpr int kLeafCapacity = 64;
 constexpr int kInnerCapacity = 64;
 constexpr int kLeafMinimum = kLeafCapacity / 2;
 constexpr int kInnerMinimum = kInnerCapacity / 2;
+constexpr uint32_t kInlinePrefix = 16;
 // With the minimum fan-outs above, 2^31 entries need fewer than 8 levels.
 constexpr int kMaxDepth = 32;
 
@@ -95,10 +96,22 @@ int CompareUnits(const OLECHAR* a, size_t a_length, const OLECHAR* b, size_t b_l
 
 // Leaves and inner nodes hold record pointers, sizes and counts, all plain
 // data, so nodes move them with memcpy/memmove.
+//
+// A binary search that read every key it passes would touch one record per
+// step, each a cache miss in a large store. So each node keeps, beside its
+// keys, the length of the prefix all of them share (`skip`) and, per slot,
+// the next four folded code units after it (`parts`): a search compares
+// those in the node, and reads a record only to tell apart keys whose parts
+// are equal. `skip` may be shorter than what the keys share, never longer.
+// A prefix of up to kInlinePrefix units is kept in the node too, so that
+// asking whether a key holds it reads no record either.
 struct OrderedStore::Node {
   explicit Node(bool is_leaf) : leaf(is_leaf) {}
   bool leaf;
   uint16_t count = 0;
+  uint32_t skip = 0;
+  OLECHAR prefix[kInlinePrefix];  // the first min(skip, kInlinePrefix) units
+  uint64_t parts[kLeafCapacity > kInnerCapacity ? kLeafCapacity : kInnerCapacity];
 };
 
 struct OrderedStore::Leaf : Node {
@@ -118,6 +131,24 @@ struct OrderedStore::Inner : Node {
 namespace {
 
 inline int Capacity(bool leaf) { return leaf ? kLeafCapacity : kInnerCapacity; }
+
+// Four folded code units of a key from `from` on, the first in the high
+// bits, so that integer order is code unit order; units past the key's end
+// count as 0. For two keys that share their first `from` units, a smaller
+// part means a smaller key and a larger part a larger one (a key that ends
+// comes before one that goes on); equal parts decide nothing.
+inline uint64_t PartAt(const OLECHAR* folded, size_t length, size_t from) {
+  uint64_t part = 0;
+  for (size_t i = from; i < from + 4; ++i) part = (part << 16) | (i < length ? folded[i] : 0u);
+  return part;
+}
+
+inline size_t CommonUnits(const OLECHAR* a, size_t a_length, const OLECHAR* b, size_t b_length) {
+  const size_t common = a_length < b_length ? a_length : b_length;
+  size_t i = 0;
+  while (i < common && a[i] == b[i]) ++i;
+  return i;
+}
 inline int Minimum(bool leaf) { return leaf ? kLeafMinimum : kInnerMinimum; }
 
 }  // namespace
@@ -156,6 +187,50 @@ OrderedStore::Record* OrderedStore::MinRecord(const Node* node) {
                     : static_cast<const Inner*>(node)->mins[0];
 }
 
+const OrderedStore::Record* OrderedStore::KeyAt(const Node* node, int slot) {
+  return node->leaf ? static_cast<const Leaf*>(node)->records[slot]
+                    : static_cast<const Inner*>(node)->mins[slot];
+}
+
+uint64_t OrderedStore::PartOf(const Record* key, size_t skip) {
+  return PartAt(key->folded(), key->length, skip);
+}
+
+bool OrderedStore::SharesPrefix(const Node* node, const Record* key) {
+  if (key->length < node->skip) return false;
+  const OLECHAR* prefix = node->skip <= kInlinePrefix ? node->prefix : KeyAt(node, 0)->folded();
+  return std::memcmp(key->folded(), prefix, node->skip * sizeof(OLECHAR)) == 0;
+}
+
+void OrderedStore::Reprefix(Node* node) {
+  if (node->count == 0) {
+    node->skip = 0;
+    return;
+  }
+  const Record* first = KeyAt(node, 0);
+  const Record* last = KeyAt(node, node->count - 1);
+  node->skip = static_cast<uint32_t>(
+      CommonUnits(first->folded(), first->length, last->folded(), last->length));
+  std::memcpy(node->prefix, first->folded(),
+              (node->skip < kInlinePrefix ? node->skip : kInlinePrefix) * sizeof(OLECHAR));
+  for (int i = 0; i < node->count; ++i) node->parts[i] = PartOf(KeyAt(node, i), node->skip);
+}
+
+void OrderedStore::Reslot(Node* node, int slot) {
+  const Record* key = KeyAt(node, slot);
+  if (node->count > 1) {
+    // A long prefix is read from any other slot, which holds it.
+    const OLECHAR* prefix =
+        node->skip <= kInlinePrefix ? node->prefix : KeyAt(node, slot == 0 ? 1 : 0)->folded();
+    if (key->length >= node->skip &&
+        std::memcmp(key->folded(), prefix, node->skip * sizeof(OLECHAR)) == 0) {
+      node->parts[slot] = PartOf(key, node->skip);
+      return;
+    }
+  }
+  Reprefix(node);
+}
+
 const OrderedStore::Record* const* OrderedStore::LeafRecords(const Node* node, uint16_t* count) {
   if (!node->leaf) return nullptr;
   *count = node->count;
@@ -172,12 +247,27 @@ const DictionaryEntry& OrderedStore::EntryOf(const Record* record) { return reco
 // The child whose range holds `key`: the last one whose smallest key is not
 // above it, or the first child for a key below them all.
 int OrderedStore::ChildFor(const Inner* inner, const Record* key) {
+  if (!SharesPrefix(inner, key)) {
+    // The key differs from every separator within their shared prefix, so
+    // it is below them all or above them all.
+    const Record* first = inner->mins[0];
+    return CompareUnits(key->folded(), key->length, first->folded(), first->length) < 0
+               ? 0
+               : inner->count - 1;
+  }
+  const uint64_t part = PartOf(key, inner->skip);
   int lo = 1;
   int hi = inner->count;
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const Record* min = inner->mins[mid];
-    if (CompareUnits(key->folded(), key->length, min->folded(), min->length) >= 0) {
+    bool not_above;
+    if (inner->parts[mid] != part) {
+      not_above = inner->parts[mid] < part;
+    } else {
+      const Record* min = inner->mins[mid];
+      not_above = CompareUnits(key->folded(), key->length, min->folded(), min->length) >= 0;
+    }
+    if (not_above) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -190,12 +280,25 @@ int OrderedStore::ChildFor(const Inner* inner, const Record* key) {
 // would be inserted at.
 int OrderedStore::SlotFor(const Leaf* leaf, const Record* key, bool* equal) {
   *equal = false;
+  if (leaf->count == 0) return 0;
+  if (!SharesPrefix(leaf, key)) {
+    const Record* first = leaf->records[0];
+    return CompareUnits(key->folded(), key->length, first->folded(), first->length) < 0
+               ? 0
+               : leaf->count;
+  }
+  const uint64_t part = PartOf(key, leaf->skip);
   int lo = 0;
   int hi = leaf->count;
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const Record* at = leaf->records[mid];
-    const int c = CompareUnits(key->folded(), key->length, at->folded(), at->length);
+    int c;
+    if (leaf->parts[mid] != part) {
+      c = part < leaf->parts[mid] ? -1 : 1;
+    } else {
+      const Record* at = leaf->records[mid];
+      c = CompareUnits(key->folded(), key->length, at->folded(), at->length);
+    }
     if (c == 0) {
       *equal = true;
       return mid;
@@ -339,16 +442,21 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
   }
   child->count = static_cast<uint16_t>(keep);
   right->count = static_cast<uint16_t>(move);
+  // Each half's keys lie in a narrower range: their shared prefix grows.
+  Reprefix(child);
+  Reprefix(right);
 
   const int tail = parent->count - index - 1;
   std::memmove(parent->children + index + 2, parent->children + index + 1, sizeof(Node*) * tail);
   std::memmove(parent->sizes + index + 2, parent->sizes + index + 1, sizeof(size_t) * tail);
   std::memmove(parent->mins + index + 2, parent->mins + index + 1, sizeof(Record*) * tail);
+  std::memmove(parent->parts + index + 2, parent->parts + index + 1, sizeof(uint64_t) * tail);
   parent->children[index + 1] = right;
   parent->sizes[index + 1] = moved;
   parent->sizes[index] -= moved;
   parent->mins[index + 1] = MinRecord(right);
   ++parent->count;
+  Reslot(parent, index + 1);
   return true;
 }
 
@@ -384,6 +492,7 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
     top->children[0] = root_;
     top->sizes[0] = size_;
     top->mins[0] = MinRecord(root_);
+    Reprefix(top);
     if (!SplitChild(top, 0)) {
       delete top;
       return fail();
@@ -415,13 +524,20 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
   const int at = SlotFor(leaf, record, &equal);
   std::memmove(leaf->records + at + 1, leaf->records + at,
                sizeof(Record*) * static_cast<size_t>(leaf->count - at));
+  std::memmove(leaf->parts + at + 1, leaf->parts + at,
+               sizeof(uint64_t) * static_cast<size_t>(leaf->count - at));
   leaf->records[at] = record;
   ++leaf->count;
+  Reslot(leaf, at);
   ++size_;
   IndexAdd(record);
   for (int d = depth - 1; d >= 0; --d) {
     path[d]->sizes[slots[d]] += 1;
-    path[d]->mins[slots[d]] = MinRecord(path[d]->children[slots[d]]);
+    Record* min = MinRecord(path[d]->children[slots[d]]);
+    if (path[d]->mins[slots[d]] != min) {
+      path[d]->mins[slots[d]] = min;
+      Reslot(path[d], slots[d]);
+    }
   }
   *entry = &record->entry;
   *inserted = true;
@@ -458,6 +574,8 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
     std::memmove(parent->mins + right, parent->mins + right + 1, sizeof(Record*) * tail);
     --parent->count;
     parent->mins[left] = MinRecord(l);
+    Reprefix(l);
+    Reprefix(parent);
     return;
   }
 
@@ -514,6 +632,9 @@ void OrderedStore::Rebalance(Inner* parent, int index) {
   l->count = static_cast<uint16_t>(want_left);
   parent->mins[left] = MinRecord(l);
   parent->mins[right] = MinRecord(r);
+  Reprefix(l);
+  Reprefix(r);
+  Reprefix(parent);
 }
 
 void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
@@ -538,6 +659,8 @@ void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
   ::operator delete(record);
   std::memmove(leaf->records + at, leaf->records + at + 1,
                sizeof(Record*) * static_cast<size_t>(leaf->count - at - 1));
+  std::memmove(leaf->parts + at, leaf->parts + at + 1,
+               sizeof(uint64_t) * static_cast<size_t>(leaf->count - at - 1));
   --leaf->count;
   --size_;
 
@@ -548,8 +671,9 @@ void OrderedStore::TakeAt(size_t position, DictionaryEntry* taken) {
     Node* child = parent->children[i];
     if (child->count < Minimum(child->leaf)) {
       Rebalance(parent, i);
-    } else {
+    } else if (parent->mins[i] != MinRecord(child)) {
       parent->mins[i] = MinRecord(child);
+      Reslot(parent, i);
     }
   }
 
@@ -586,6 +710,11 @@ bool OrderedStore::CheckNode(const Node* node, bool is_root, int depth, int* lea
   const int capacity = Capacity(node->leaf);
   const int minimum = is_root ? (node->leaf ? 1 : 2) : Minimum(node->leaf);
   if (node->count > capacity || node->count < minimum) return false;
+  // Every key holds the node's prefix, and every part is its key's.
+  for (int i = 0; i < node->count; ++i) {
+    if (!SharesPrefix(node, KeyAt(node, i)) || node->parts[i] != PartOf(KeyAt(node, i), node->skip))
+      return false;
+  }
   if (node->leaf) {
     if (*leaf_depth < 0) *leaf_depth = depth;
     if (*leaf_depth != depth) return false;

@@ -113,6 +113,15 @@ class OrderedStore {
 
   static void Destroy(Node* node);
   static Record* MinRecord(const Node* node);
+  // The key of a slot: a leaf's record, an inner node's smallest key below.
+  static const Record* KeyAt(const Node* node, int slot);
+  static uint64_t PartOf(const Record* key, size_t skip);
+  // Whether `key` begins with the prefix the node's keys share.
+  static bool SharesPrefix(const Node* node, const Record* key);
+  // Recomputes the node's prefix from its first and last keys, and every part.
+  static void Reprefix(Node* node);
+  // Keeps the prefix and parts whole after `slot` took a new key.
+  static void Reslot(Node* node, int slot);
   static int ChildFor(const Inner* inner, const Record* key);
   static int SlotFor(const Leaf* leaf, const Record* key, bool* equal);
   [[nodiscard]] bool SplitChild(Inner* parent, int index);

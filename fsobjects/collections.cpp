@@ -15,8 +15,9 @@ TESSARY_CREATABLE(Folders)
 
 namespace {
 
-// Walks the entries that match the folder's wildcard; a failing `visit`
-// ends the listing. A search that finds nothing lists nothing.
+// Walks the entries that match the folder's wildcard, handing `visit` the
+// search and each entry; a failing `visit` ends the listing. A search that finds nothing lists
+// nothing.
 template <class Visit>
 HRESULT ForEachMatch(const Folder& folder, Visit&& visit) {
   const std::string& base = folder.full_path();
@@ -28,7 +29,7 @@ HRESULT ForEachMatch(const Folder& folder, Visit&& visit) {
   if (search == INVALID_HANDLE_VALUE) return S_OK;
   HRESULT hr = S_OK;
   do {
-    hr = visit(found);
+    hr = visit(search, found);
   } while (SUCCEEDED(hr) && ::FindNextFileA(search, &found));
   ::FindClose(search);
   return hr;
@@ -46,33 +47,23 @@ HRESULT Folder::get_Files(IFileCollection** files) {
     collection->Release();
     return ReportError("Invalid Folder Name", 0);
   }
-  tessary::Bstr folder_text;
-  hr = folder_text.FromAnsi(full_path_);
-  if (SUCCEEDED(hr)) {
-    hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
-      File* file = nullptr;
-      HRESULT made = tessary::CreateObject(&file);
-      if (FAILED(made)) return made;
-      tessary::Bstr name;
-      made = name.FromAnsi(entry.cFileName);
-      if (FAILED(made)) {
-        file->Release();
-        return made;
-      }
-      // A file that cannot be opened is left out.
-      if (FAILED(file->InitFromFolderAndName(folder_text.get(), name.get()))) {
-        file->Release();
-        return S_OK;
-      }
-      IDispatch* child = nullptr;
-      made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+  const std::string folder = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
+  hr = ForEachMatch(*this, [&](HANDLE search, const WIN32_FIND_DATAA& entry) -> HRESULT {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
+    File* file = nullptr;
+    HRESULT made = tessary::CreateObject(&file);
+    if (FAILED(made)) return made;
+    // A file that cannot be opened is left out.
+    if (FAILED(file->InitFromListing(search, folder, entry.cFileName))) {
       file->Release();
-      if (FAILED(made)) return made;
-      return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName,
-                               child);
-    });
-  }
+      return S_OK;
+    }
+    IDispatch* child = nullptr;
+    made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
+    file->Release();
+    if (FAILED(made)) return made;
+    return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName, child);
+  });
   if (FAILED(hr)) {
     collection->Release();
     return hr;
@@ -91,7 +82,7 @@ HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
     return ReportError("Invalid Folder Name", 0);
   }
   const std::string base = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
-  hr = ForEachMatch(*this, [&](const WIN32_FIND_DATAA& entry) -> HRESULT {
+  hr = ForEachMatch(*this, [&](HANDLE, const WIN32_FIND_DATAA& entry) -> HRESULT {
     // "." and "..", and every other name that starts with a dot, are left out.
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.')
       return S_OK;

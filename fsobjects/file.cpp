@@ -8,6 +8,7 @@
 #include "fsobjects/fs_common.h"
 #include "permissions/cp_enum.h"
 #include "platform/files.h"
+#include "platform/find_probe.h"
 #include "platform/registry.h"
 #include "streams/streams.h"
 
@@ -44,14 +45,15 @@ HRESULT File::Probe() {
   // File never stands for a folder.
   HANDLE probe = ::CreateFileA(full_path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED) accessible_ = false;
-    return ReportWin32Error(error);
-  }
+  if (probe == INVALID_HANDLE_VALUE) return ProbeRefused(GetLastError());
   accessible_ = true;
   if (!::CloseHandle(probe)) return ReportLastWin32Error();
   return S_OK;
+}
+
+HRESULT File::ProbeRefused(DWORD error) {
+  if (error == ERROR_ACCESS_DENIED) accessible_ = false;
+  return ReportWin32Error(error);
 }
 
 HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
@@ -65,6 +67,19 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
   name_ = leaf;
   full_path_ = folder + leaf;
   return Probe();
+}
+
+HRESULT File::InitFromListing(HANDLE search, const std::string& folder, const char* name) {
+  const size_t length = std::strlen(name);
+  if (folder.size() + length >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
+  folder_path_ = folder;
+  name_.assign(name, length);
+  full_path_.reserve(folder.size() + length);
+  full_path_ = folder;
+  full_path_.append(name, length);
+  if (!::FindProbeEntryA(search, full_path_.c_str(), name)) return ProbeRefused(GetLastError());
+  accessible_ = true;
+  return S_OK;
 }
 
 HRESULT File::InitFromPath(BSTR full_path) {

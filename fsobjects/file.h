@@ -16,6 +16,11 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   // IFileInit
   HRESULT STDMETHODCALLTYPE InitFromFolderAndName(BSTR folder_path, BSTR name) override;
   HRESULT STDMETHODCALLTYPE InitFromPath(BSTR full_path) override;
+  // What a folder's listing calls for each file entry its search found:
+  // `folder` is in the system code page already and ends in a separator,
+  // `name` is the search's, so nothing is converted again per file, and the
+  // probe opens the entry through the search (relative to its folder).
+  HRESULT InitFromListing(HANDLE search, const std::string& folder, const char* name);
 
   // IFile
   HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override;
@@ -56,6 +61,8 @@ class File : public tessary::Object<File, IFile, IFileInit> {
 
  private:
   HRESULT Probe();
+  // Records what a probe that failed with `error` says and reports it.
+  HRESULT ProbeRefused(DWORD error);
   // A destination without a separator names a file in this file's folder.
   std::string Destination(const std::string& text) const;
   // The image record, read from the file while it is not loaded.

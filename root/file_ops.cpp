@@ -5,6 +5,7 @@
 // The system's file services are called with "::" because on Windows the
 // root's own members CreateFile, CopyFile, MoveFile and DeleteFile share the
 // system's macro names.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -151,10 +152,19 @@ HRESULT Tessary::FolderExists(BSTR folder_spec, VARIANT_BOOL* exists) {
 
 HRESULT Tessary::FileExists(BSTR file_spec, VARIANT_BOOL* exists) {
   if (!exists) return E_POINTER;
-  std::string path;
-  DWORD attributes = FAILED(tessary::ToAnsiPath(file_spec, &path))
-                         ? INVALID_FILE_ATTRIBUTES
-                         : ::GetFileAttributesA(path.c_str());
+  // Converted in one pass into a path-sized buffer: a path that does not
+  // fit (or holds a NUL, and would name another file) is no file.
+  char path[MAX_PATH];
+  const UINT length = SysStringLen(file_spec);
+  const int bytes = length == 0
+                        ? 0
+                        : WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path,
+                                              MAX_PATH - 1, nullptr, nullptr);
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (bytes > 0 && !std::memchr(path, '\0', static_cast<size_t>(bytes))) {
+    path[bytes] = '\0';
+    attributes = ::GetFileAttributesA(path);
+  }
   // A failed read counts as a folder, so a missing path is no file.
   *exists = tessary::ToVariantBool(!(attributes & FILE_ATTRIBUTE_DIRECTORY));
   return S_OK;

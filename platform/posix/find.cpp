@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/find_probe.h"
 #include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/handle_table.h"
@@ -49,6 +50,9 @@ namespace {
 struct FindObject {
   std::mutex mutex;
   std::string folder;  // host folder of the entries
+  // The folder itself, held while a wildcard search lasts: each entry is
+  // described relative to it, so no entry costs a walk of the whole path.
+  sys::Fd folder_fd;
   std::vector<std::string> names;
   size_t next = 0;
 };
@@ -79,8 +83,10 @@ bool RoundTrips(std::string_view name) {
 DWORD NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
   while (search->next < search->names.size()) {
     const std::string& name = search->names[search->next++];
-    const std::string path = Join(search->folder, name);
-    const int err = DescribeEntry(AT_FDCWD, path.c_str(), name, false, data);
+    const int err =
+        search->folder_fd.valid()
+            ? DescribeEntry(search->folder_fd.get(), name.c_str(), name, false, data)
+            : DescribeEntry(AT_FDCWD, Join(search->folder, name).c_str(), name, false, data);
     if (err == 0) return ERROR_SUCCESS;
     if (err != ENOENT) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
   }
@@ -117,6 +123,9 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return sys::Win32ErrorFromErrno(errno, sys::ErrnoOp::kFind);
   }
+  // The folder the stream reads, held for the descriptions; without it
+  // each entry is described by its whole path, as it stands then.
+  search->folder_fd.reset(sys::openat(dirfd(dir), ".", O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
   const int err = ReadNames(dir, [&](std::string_view entry_name) {
     if (at_root && (entry_name == "." || entry_name == "..")) return;
     if (!RoundTrips(entry_name)) return;
@@ -162,6 +171,36 @@ EXTERN_C {
       std::lock_guard<std::mutex> lock(search->mutex);
       const DWORD error = files::NextEntry(search.get(), lpFindFileData);
       if (error != ERROR_SUCCESS) return files::FailWith(error);
+      return TRUE;
+    });
+  }
+
+  BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
+    return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
+      const std::shared_ptr<files::FindObject> search = files::Searches::Get().Lookup(hFindFile);
+      if (!search) return files::FailWith(ERROR_INVALID_HANDLE);
+      if (lpFullName == nullptr || lpName == nullptr) {
+        return files::FailWith(ERROR_INVALID_PARAMETER);
+      }
+      if (!search->folder_fd.valid()) {
+        HANDLE probe = CreateFileA(lpFullName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) return FALSE;
+        return CloseHandle(probe);
+      }
+      // Only a name of the folder itself: anything else would reach past it.
+      const std::string_view name(lpName);
+      if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return files::FailWith(ERROR_INVALID_NAME);
+      }
+      // What the open CreateFileA makes for no access (O_PATH, following a
+      // link) finds out, asked relative to the folder and with the same
+      // (effective) identity, without making a descriptor to close. No
+      // access takes no part in share modes, so none are consulted.
+      if (tessary::sys::faccessat(search->folder_fd.get(), lpName, F_OK, AT_EACCESS) != 0) {
+        return files::FailWith(
+            tessary::sys::Win32ErrorFromErrno(errno, tessary::sys::ErrnoOp::kOpenExisting));
+      }
       return TRUE;
     });
   }

@@ -154,6 +154,7 @@ void AfterInjectedFailure<Call::closedir, DIR*>(DIR* dir) {
 #define Real_linkat ::linkat
 #define Real_fstatat ::fstatat
 #define Real_fdopendir ::fdopendir
+#define Real_faccessat ::faccessat
 #define Real_dup sys_dup
 #define Real_fgetxattr ::fgetxattr
 #define Real_fsetxattr ::fsetxattr

@@ -78,6 +78,7 @@
   X(fstatat, int, (int dirfd, const char* path, struct stat* st, int flags),                    \
     (dirfd, path, st, flags))                                                                    \
   X(fdopendir, DIR*, (int fd), (fd))                                                             \
+  X(faccessat, int, (int dirfd, const char* path, int mode, int flags), (dirfd, path, mode, flags)) \
   X(dup, int, (int fd), (fd))                                                                    \
   X(fgetxattr, ssize_t, (int fd, const char* name, void* value, size_t size),                    \
     (fd, name, value, size))                                                                     \

@@ -228,6 +228,29 @@ TEST(OrderedStore, AgreesWithASortedModelThroughRandomChanges) {
   RandomRun(false, 3000, 20000, 4);
 }
 
+// Keys alike far into their text, ending where others go on, or holding
+// NULs there: what a node keeps of each key cannot tell these apart, so the
+// keys themselves must.
+TEST(OrderedStore, KeysAlikeFarIntoTheirTextKeepTheirOrder) {
+  static const char16_t kUnits[] = {u'\0', u'a', u'A', u'b'};
+  std::mt19937 rng(5);
+  StoreModel m(true);
+  for (int step = 0; step < 8000; ++step) {
+    std::u16string key = u"a/long/prefix/every/key/shares/";
+    for (unsigned n = rng() % 9; n > 0; --n) key += kUnits[rng() % 4];
+    if (m.size() > 0 && rng() % 4 == 0) {
+      ASSERT_NO_FATAL_FAILURE(m.TakeAt(rng() % m.size()));
+    } else {
+      ASSERT_NO_FATAL_FAILURE(m.Insert(key));
+    }
+    if (step % 499 == 0) {
+      ASSERT_NO_FATAL_FAILURE(m.CheckAll());
+      ASSERT_NO_FATAL_FAILURE(m.CheckLookups(key + u'\0'));
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(m.CheckAll());
+}
+
 TEST(OrderedStore, SequentialInsertsAndRemovalsFromEitherEnd) {
   // Ascending and descending runs always split and empty the same edge.
   for (bool ascending : {true, false}) {

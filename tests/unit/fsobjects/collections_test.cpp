@@ -1,12 +1,14 @@
 // Files and Folders: snapshots ordered, indexed and enumerated by the inner
 // Dictionary.
+#include "fsobjects/collections.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "fs_test_support.h"
-#include "fsobjects/collections.h"
 #include "fsobjects/folder.h"
+#include "platform/find_probe.h"
 
 namespace tessary::testing {
 namespace {
@@ -121,7 +123,8 @@ TEST_F(CollectionTest, TheEnumeratorMayBeAskedForAsAMethod) {
                      WORD{DISPATCH_METHOD | DISPATCH_PROPERTYGET}}) {
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(S_OK, files->Invoke(DISPID_NEWENUM, IID_NULL, 0, flags, &none, &result, nullptr, nullptr))
+    ASSERT_EQ(S_OK,
+              files->Invoke(DISPID_NEWENUM, IID_NULL, 0, flags, &none, &result, nullptr, nullptr))
         << flags;
     EXPECT_EQ(VT_UNKNOWN, result.vt);
     VariantClear(&result);
@@ -191,6 +194,59 @@ TEST_F(CollectionTest, AFolderThatVanishedListsNothing) {
   EXPECT_EQ(0, count);
   files->Release();
   folder->Release();
+}
+
+TEST_F(CollectionTest, FilesLeavesOutWhatCannotBeOpenedWhateverTheShareModesHeld) {
+  Write("kept.txt", "x");
+  Write("held.txt", "x");
+  Write("target.txt", "x");
+  std::filesystem::create_symlink(P("target.txt"), P("link.txt"));
+  std::filesystem::create_symlink(P("missing.txt"), P("dangling.txt"));
+  // A handle that shares nothing: an open for no access is no party to
+  // share modes, so the file is still listed.
+  HANDLE held = CreateFileA((W("held.txt")).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  IFolder* folder = Get(W());
+  IFileCollection* files = FilesOf(folder);
+  CloseHandle(held);
+  std::vector<std::string> names;
+  LONG count = 0;
+  files->get_Count(&count);
+  for (LONG i = 1; i <= count; ++i) {
+    IFile* file = nullptr;
+    ASSERT_EQ(S_OK, files->get_Item(I4(i), &file));
+    names.push_back(NameOf(file));
+    file->Release();
+  }
+  EXPECT_EQ((std::vector<std::string>{"held.txt", "kept.txt", "link.txt", "target.txt"}), names);
+  files->Release();
+  folder->Release();
+}
+
+TEST_F(CollectionTest, TheListingProbeOpensOnlyEntriesOfTheSearchedFolder) {
+  Write("a.txt", "x");
+  std::filesystem::create_directory(P("sub"));
+  Write("sub/inner.txt", "x");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((W() + "\\*").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_TRUE(FindProbeEntryA(search, W("a.txt").c_str(), "a.txt"));
+  EXPECT_FALSE(FindProbeEntryA(search, W("gone.txt").c_str(), "gone.txt"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  // A name that would reach past the folder is refused, not opened.
+  for (const char* name : {"sub/inner.txt", "..", ".", ""}) {
+    EXPECT_FALSE(FindProbeEntryA(search, W("x").c_str(), name)) << name;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError()) << name;
+  }
+  EXPECT_TRUE(FindClose(search));
+  EXPECT_FALSE(FindProbeEntryA(search, W("a.txt").c_str(), "a.txt"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+  // A search for one name holds no folder: the entry's path is opened.
+  search = FindFirstFileA(W("a.txt").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_TRUE(FindProbeEntryA(search, W("a.txt").c_str(), "a.txt"));
+  EXPECT_TRUE(FindClose(search));
 }
 
 }  // namespace
