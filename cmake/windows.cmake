@@ -17,7 +17,7 @@ list(APPEND TESSARY_CORE_SOURCES ${_platform})
 configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
 set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)
 
-add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp
+add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp
             ${TESSARY_GEN}/tessary.rc ${CMAKE_SOURCE_DIR}/frame/tessary.def)
 add_dependencies(tessary tessary_typelib)
 set_target_properties(tessary PROPERTIES PREFIX "" OUTPUT_NAME tessary)

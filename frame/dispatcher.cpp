@@ -1,10 +1,9 @@
-// IDispatch answered from the generated member tables (POSIX). It reproduces
-// what the system's type-information dispatcher does for a dual interface:
-// names resolve case-insensitively, the invocation kind must match the
-// member, omitted optional arguments take their declared defaults, every
+// IDispatch answered from the generated member tables, on both targets. It
+// does what the system's type-information dispatcher does for a dual
+// interface: names resolve case-insensitively, the invocation kind must match
+// the member, omitted optional arguments take their declared defaults, every
 // argument is coerced to its declared type with VariantChangeType, and a
 // failing member's error record is handed to the caller in EXCEPINFO.
-#ifndef _WIN32
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -95,7 +94,7 @@ HRESULT SetDefault(const ParamInfo& p, VARIANT* out, bool* owned) {
       return S_OK;
     case VT_BSTR:
       out->vt = VT_BSTR;
-      out->bstrVal = SysAllocString(d.text);
+      out->bstrVal = SysAllocString(reinterpret_cast<const OLECHAR*>(d.text));
       if (!out->bstrVal && d.text && d.text[0]) return E_OUTOFMEMORY;
       *owned = true;
       return S_OK;
@@ -135,7 +134,7 @@ HRESULT GetIDsOfNames(const NameIndex& index, const InterfaceInfo& info, LPOLEST
       const MemberInfo& candidate = info.members[m];
       if (candidate.id != ids[0]) continue;
       for (UINT p = 0; p < candidate.param_count; ++p) {
-        if (NameIndex::EqualNoCase(candidate.params[p].name, names[n])) {
+        if (NameIndex::EqualNoCase(candidate.params[p].name, AsUtf16(names[n]))) {
           ids[n] = static_cast<DISPID>(p);
           found = true;
           break;
@@ -236,7 +235,7 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
 
 }  // namespace
 
-// Every member call of the POSIX build passes here (every generated thunk is
+// Every member call passes here (every generated thunk is
 // called from InvokeMember), so this is where a C++ exception thrown by a
 // member or by the coercion of its arguments stops.
 // The member was cut short, so whatever error record the thread holds says
@@ -251,4 +250,3 @@ HRESULT Invoke(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DIS
 }
 
 }  // namespace tessary::dispatch
-#endif
