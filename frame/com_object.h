@@ -168,7 +168,6 @@ class Object : public gen::NotImplemented<Dispatch>,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
                                    UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    flags = EnumeratorFlags(id, flags);
     return dispatch::Invoke(dispatch::InfoOf<Dispatch>(), static_cast<Dispatch*>(this), id, flags,
                             params, result, excep, arg_err);
   }
@@ -178,12 +177,6 @@ class Object : public gen::NotImplemented<Dispatch>,
   }
 
  protected:
-  // Some script engines ask for a collection's enumerator as a method;
-  // _NewEnum is a property, so the request is answered as its get.
-  static WORD EnumeratorFlags(DISPID id, WORD flags) {
-    return id == DISPID_NEWENUM && (flags & DISPATCH_METHOD) ? flags | DISPATCH_PROPERTYGET : flags;
-  }
-
   // The common error path under this class's identity.
   HRESULT ReportError(const char* text, HRESULT code) {
     return tessary::ReportError(Derived::kErrorClass, text, code);

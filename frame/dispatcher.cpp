@@ -19,7 +19,12 @@ namespace {
 bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
 bool KindMatches(WORD member_kind, WORD flags) {
-  if (member_kind == DISPATCH_METHOD) return (flags & DISPATCH_METHOD) != 0;
+  // A property get answers a call as well: some engines call a name whose
+  // value the script does not use as a method alone (files.Item(4); on a
+  // line of its own), and enumerators are asked for as methods. A method is
+  // not run for a property get, which reading its name must not do.
+  if (member_kind == DISPATCH_PROPERTYGET)
+    return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
   return (flags & member_kind) != 0;
 }
 
@@ -37,8 +42,11 @@ const MemberInfo* FindMember(const InterfaceInfo& info, DISPID id, WORD flags) {
   return fallback;
 }
 
-// Fills EXCEPINFO from the thread's error record, which it consumes, as the
-// system's dispatcher does for a member that failed.
+// Describes a failed member to the caller: scode the member's own HRESULT,
+// wCode 0, and the source (the reporting class's ProgID) and text of the
+// error record its report left, which this consumes. The engines take the
+// number from scode; none reads the thread's record for a call that
+// returned DISP_E_EXCEPTION.
 void FillException(EXCEPINFO* excep, HRESULT hr) {
   std::memset(excep, 0, sizeof *excep);
   excep->scode = hr;
@@ -46,8 +54,6 @@ void FillException(EXCEPINFO* excep, HRESULT hr) {
   if (GetErrorInfo(0, &record) == S_OK && record) {
     record->GetSource(&excep->bstrSource);
     record->GetDescription(&excep->bstrDescription);
-    record->GetHelpFile(&excep->bstrHelpFile);
-    record->GetHelpContext(&excep->dwHelpContext);
     record->Release();
   }
 }

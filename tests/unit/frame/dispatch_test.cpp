@@ -217,10 +217,17 @@ TEST_F(DispatchTest, KindsMustMatchTheMember) {
   VARIANT r;
   VariantInit(&r);
   target_.number = 3;
-  // Hosts ask for "method or property get" when a script calls a name.
+  // Hosts ask for "method or property get" when a script calls a name, and
+  // some for a method alone when the script drops the value.
   ASSERT_EQ(S_OK, Call(0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r));
   EXPECT_EQ(VT_I4, r.vt);
   EXPECT_EQ(3, r.lVal);
+  VariantInit(&r);
+  ASSERT_EQ(S_OK, Call(2, DISPATCH_METHOD, {Str(u"key")}, &r));
+  EXPECT_EQ(7, r.lVal);
+  // Reading a method's name is no call.
+  EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Call(3, DISPATCH_PROPERTYGET, {}));
+  EXPECT_EQ(2, target_.calls);
 }
 
 TEST_F(DispatchTest, PutTakesTheNamedValueOrTheLastArgument) {
