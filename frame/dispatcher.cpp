@@ -225,6 +225,15 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
   HRESULT hr = member->thunk(self, a, &r);
   if (FAILED(hr)) {
     VariantClear(&r);
+    // A failed member still gives an empty value of its result type (an
+    // object result is Nothing), as the system's dispatcher does. VBScript
+    // goes on to store the result of a failed `Set x = c(9)` under On Error
+    // Resume Next, and storing a non-object there would replace the
+    // member's error with the engine's own.
+    if (result && member->result_vt != VT_EMPTY && member->result_vt != VT_VARIANT) {
+      std::memset(result, 0, sizeof *result);
+      result->vt = member->result_vt;
+    }
     if (excep) {
       FillException(excep, hr);
       return DISP_E_EXCEPTION;

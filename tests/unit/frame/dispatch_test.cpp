@@ -87,8 +87,9 @@ const MemberInfo kMembers[] = {
     {u"Item", 2, DISPATCH_PROPERTYGET, kItemParams, 1, VT_I4, &CallGetItem},
     {u"Fail", 3, DISPATCH_METHOD, nullptr, 0, VT_EMPTY, &CallFail},
     {u"TakeVariant", 4, DISPATCH_METHOD, kVariantParams, 1, VT_EMPTY, &CallTakeVariant},
+    {u"FailObject", 5, DISPATCH_PROPERTYGET, nullptr, 0, VT_DISPATCH, &CallFail},
 };
-const InterfaceInfo kInfo = {"ITest", &IID_IDispatch, kMembers, 6};
+const InterfaceInfo kInfo = {"ITest", &IID_IDispatch, kMembers, 7};
 
 class DispatchTest : public ::testing::Test {
  protected:
@@ -290,6 +291,18 @@ TEST_F(DispatchTest, AFailingMemberHandsItsErrorRecordToTheCaller) {
   // Without EXCEPINFO the member's own code comes back.
   target_.fail_with = 0;
   EXPECT_EQ(DISP_E_EXCEPTION, Call(3, DISPATCH_METHOD, {}));
+
+  // A failed object result is Nothing, so that a caller storing it with Set
+  // keeps the member's error.
+  VARIANT r;
+  VariantInit(&r);
+  EXPECT_EQ(DISP_E_EXCEPTION, Call(5, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r, &excep));
+  EXPECT_EQ(VT_DISPATCH, r.vt);
+  EXPECT_EQ(nullptr, r.pdispVal);
+  EXPECT_EQ(0, excep.wCode);
+  EXPECT_EQ(DISP_E_EXCEPTION, excep.scode);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrSource);
 }
 
 TEST_F(DispatchTest, NullParametersAreRefused) {
