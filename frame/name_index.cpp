@@ -15,7 +15,8 @@ NameIndex::NameIndex(const InterfaceInfo& info) : info_(info) {
   slots_.resize(capacity);
   mask_ = static_cast<uint32_t>(capacity - 1);
   for (UINT m = 0; m < info.member_count; ++m) {
-    if (Find(reinterpret_cast<const OLECHAR*>(info.members[m].name)) >= 0) continue;  // a get/put pair: the first one answers
+    // A get/put pair: the first one answers.
+    if (Find(reinterpret_cast<const OLECHAR*>(info.members[m].name)) >= 0) continue;
     uint32_t h = Hash(info.members[m].name);
     for (uint32_t i = h & mask_;; i = (i + 1) & mask_) {
       if (slots_[i].member < 0) {
