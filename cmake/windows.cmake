@@ -17,9 +17,28 @@ list(APPEND TESSARY_CORE_SOURCES ${_platform})
 configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
 set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)
 
-add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp
+add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp
             ${TESSARY_GEN}/tessary.rc ${CMAKE_SOURCE_DIR}/frame/tessary.def)
 add_dependencies(tessary tessary_typelib)
 set_target_properties(tessary PROPERTIES PREFIX "" OUTPUT_NAME tessary)
 target_link_options(tessary PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
 target_link_libraries(tessary PRIVATE ole32 oleaut32 uuid advapi32 shell32 mpr)
+
+# The dispatcher's unit tests as a Windows program, built on request
+# (tests/wine/run builds and runs it under Wine) from the GoogleTest sources
+# the distribution ships, so the table dispatcher is tested against the
+# system's own automation services too.
+set(GTEST_SOURCE_DIR /usr/src/googletest/googletest CACHE PATH "GoogleTest sources")
+if(EXISTS ${GTEST_SOURCE_DIR}/src/gtest-all.cc)
+  add_executable(frame_tests EXCLUDE_FROM_ALL
+                 ${GTEST_SOURCE_DIR}/src/gtest-all.cc ${GTEST_SOURCE_DIR}/src/gtest_main.cc
+                 ${CMAKE_SOURCE_DIR}/tests/unit/frame/dispatch_test.cpp
+                 ${CMAKE_SOURCE_DIR}/frame/dispatcher.cpp ${CMAKE_SOURCE_DIR}/frame/name_index.cpp
+                 ${CMAKE_SOURCE_DIR}/frame/errors.cpp ${CMAKE_SOURCE_DIR}/frame/values.cpp)
+  add_dependencies(frame_tests tessary_typelib)
+  target_include_directories(frame_tests PRIVATE ${GTEST_SOURCE_DIR} ${GTEST_SOURCE_DIR}/include
+                             ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tests/unit)
+  target_compile_options(frame_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_mingw.h)
+  target_link_options(frame_tests PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_libraries(frame_tests PRIVATE ole32 oleaut32 uuid)
+endif()

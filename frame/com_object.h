@@ -10,23 +10,21 @@
 //   };
 //
 // Members it does not override answer E_NOTIMPL (tessary::gen::NotImplemented).
-// IDispatch comes from the registered type library on Windows and from the
-// generated member tables on POSIX.
+// IDispatch comes from the member tables generated from the interface
+// description, on both targets.
 #pragma once
 
 #include <new>
 
+#include "frame/dispatch_table.h"
 #include "frame/errors.h"
 #include "frame/module.h"
+#include "frame/name_index.h"
 #include "platform/guard.h"
 #include "platform/system.h"
 #include "tessary_stubs.h"
-
 #ifdef _WIN32
 #include "frame/typeinfo_cache.h"
-#else
-#include "frame/dispatch_table.h"
-#include "frame/name_index.h"
 #endif
 
 namespace tessary {
@@ -136,56 +134,27 @@ class Object : public gen::NotImplemented<Dispatch>,
     return IsEqualIID(riid, Iid<Dispatch>::Get()) ? S_OK : S_FALSE;
   }
 
-  // IDispatch
-#ifdef _WIN32
+  // IDispatch. Both targets call members through the tables generated from
+  // the interface description; Windows also hands out the registered type
+  // information for tools and for the type names some engines print.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
+#ifdef _WIN32
     *count = 1;
+#else
+    *count = 0;  // there is no type information object on POSIX
+#endif
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
+#ifdef _WIN32
     return TypeInfoFor(Iid<Dispatch>::Get(), lcid, info);
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                          DISPID* ids) override {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = TypeInfoFor(Iid<Dispatch>::Get(), lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = DispGetIDsOfNames(info, names, count, ids);
-    info->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
-                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                   UINT* arg_err) override {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    flags = EnumeratorFlags(id, flags);
-    ITypeInfo* info = nullptr;
-    HRESULT hr = TypeInfoFor(Iid<Dispatch>::Get(), lcid, &info);
-    if (FAILED(hr)) return hr;
-    // The system's dispatcher calls the member; what the member throws is
-    // stopped here rather than left to unwind the system's frames.
-    hr = GuardHr([&] {
-      return info->Invoke(static_cast<Dispatch*>(this), id, flags, params, result, excep, arg_err);
-    });
-    info->Release();
-    return hr;
-  }
 #else
-  // There is no type information object on POSIX; callers bind by name.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    return index != 0 ? DISP_E_BADINDEX : E_NOTIMPL;
+    return E_NOTIMPL;
+#endif
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                           DISPID* ids) override {
@@ -199,7 +168,6 @@ class Object : public gen::NotImplemented<Dispatch>,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
                                    UINT* arg_err) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    flags = EnumeratorFlags(id, flags);
     return dispatch::Invoke(dispatch::InfoOf<Dispatch>(), static_cast<Dispatch*>(this), id, flags,
                             params, result, excep, arg_err);
   }
@@ -207,15 +175,8 @@ class Object : public gen::NotImplemented<Dispatch>,
     static const dispatch::NameIndex index(dispatch::InfoOf<Dispatch>());
     return index;
   }
-#endif
 
  protected:
-  // Some script engines ask for a collection's enumerator as a method;
-  // _NewEnum is a property, so the request is answered as its get.
-  static WORD EnumeratorFlags(DISPID id, WORD flags) {
-    return id == DISPID_NEWENUM && (flags & DISPATCH_METHOD) ? flags | DISPATCH_PROPERTYGET : flags;
-  }
-
   // The common error path under this class's identity.
   HRESULT ReportError(const char* text, HRESULT code) {
     return tessary::ReportError(Derived::kErrorClass, text, code);

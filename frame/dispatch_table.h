@@ -1,6 +1,6 @@
-// The member tables that the POSIX build answers IDispatch from. They are
-// generated from typelib/tessary.idl (tessary_dispatch.cpp); Windows reads the
-// same facts from the registered type library.
+// The member tables that every object answers IDispatch from, on both
+// targets. They are generated from typelib/tessary.idl (tessary_dispatch.cpp),
+// the same description the registered type library is built from.
 #pragma once
 
 #include "platform/automation.h"

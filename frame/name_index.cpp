@@ -1,10 +1,11 @@
-#ifndef _WIN32
 #include "frame/name_index.h"
 
 namespace tessary::dispatch {
 namespace {
 
-inline char16_t Fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+inline char16_t Fold(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 }  // namespace
 
@@ -14,7 +15,8 @@ NameIndex::NameIndex(const InterfaceInfo& info) : info_(info) {
   slots_.resize(capacity);
   mask_ = static_cast<uint32_t>(capacity - 1);
   for (UINT m = 0; m < info.member_count; ++m) {
-    if (Find(info.members[m].name) >= 0) continue;  // a get/put pair: the first one answers
+    // A get/put pair: the first one answers.
+    if (Find(reinterpret_cast<const OLECHAR*>(info.members[m].name)) >= 0) continue;
     uint32_t h = Hash(info.members[m].name);
     for (uint32_t i = h & mask_;; i = (i + 1) & mask_) {
       if (slots_[i].member < 0) {
@@ -41,8 +43,9 @@ bool NameIndex::EqualNoCase(const char16_t* a, const char16_t* b) {
   return *a == *b;
 }
 
-int NameIndex::Find(const OLECHAR* name) const {
-  if (!name) return -1;
+int NameIndex::Find(const OLECHAR* wide_name) const {
+  if (!wide_name) return -1;
+  const char16_t* name = AsUtf16(wide_name);
   uint32_t h = Hash(name);
   for (uint32_t i = h & mask_;; i = (i + 1) & mask_) {
     const Slot& s = slots_[i];
@@ -52,4 +55,3 @@ int NameIndex::Find(const OLECHAR* name) const {
 }
 
 }  // namespace tessary::dispatch
-#endif

@@ -10,6 +10,13 @@
 
 namespace tessary::dispatch {
 
+// The tables spell names in UTF-16 literals; OLECHAR is the same 16-bit unit
+// under another type on Windows (wchar_t).
+static_assert(sizeof(OLECHAR) == sizeof(char16_t), "OLECHAR is one UTF-16 unit");
+inline const char16_t* AsUtf16(const OLECHAR* text) {
+  return reinterpret_cast<const char16_t*>(text);
+}
+
 class NameIndex {
  public:
   explicit NameIndex(const InterfaceInfo& info);

@@ -1,6 +1,7 @@
-// Windows: the type information every object answers IDispatch from, loaded
-// on first use from the registered type library and kept until the module
-// unloads.
+// Windows: the type information that GetTypeInfo hands out (tools and the
+// type names some engines print; calls go through the generated tables),
+// loaded on first use from the registered type library and kept until the
+// module unloads.
 #pragma once
 
 #ifdef _WIN32

@@ -17,6 +17,12 @@
 namespace tessary::dispatch {
 namespace {
 
+// The test's texts are UTF-16 literals; OLECHAR is wchar_t on Windows.
+OLECHAR* Ole(const char16_t* text) {
+  return const_cast<OLECHAR*>(reinterpret_cast<const OLECHAR*>(text));
+}
+std::u16string Text(const OLECHAR* text) { return text ? AsUtf16(text) : u""; }
+
 struct Target {
   std::u16string text;
   LONG number = 0;
@@ -29,11 +35,11 @@ struct Target {
 HRESULT CallJoin(void* self, VARIANT* a, VARIANT* r) {
   auto* t = static_cast<Target*>(self);
   ++t->calls;
-  t->text = a[0].bstrVal ? std::u16string(a[0].bstrVal) : u"";
+  t->text = Text(a[0].bstrVal);
   t->number = a[1].lVal;
   t->flag = a[2].boolVal;
   r->vt = VT_BSTR;
-  r->bstrVal = SysAllocString(u"joined");
+  r->bstrVal = SysAllocString(Ole(u"joined"));
   return S_OK;
 }
 HRESULT CallGetValue(void* self, VARIANT*, VARIANT* r) {
@@ -87,8 +93,9 @@ const MemberInfo kMembers[] = {
     {u"Item", 2, DISPATCH_PROPERTYGET, kItemParams, 1, VT_I4, &CallGetItem},
     {u"Fail", 3, DISPATCH_METHOD, nullptr, 0, VT_EMPTY, &CallFail},
     {u"TakeVariant", 4, DISPATCH_METHOD, kVariantParams, 1, VT_EMPTY, &CallTakeVariant},
+    {u"FailObject", 5, DISPATCH_PROPERTYGET, nullptr, 0, VT_DISPATCH, &CallFail},
 };
-const InterfaceInfo kInfo = {"ITest", &IID_IDispatch, kMembers, 6};
+const InterfaceInfo kInfo = {"ITest", &IID_IDispatch, kMembers, 7};
 
 class DispatchTest : public ::testing::Test {
  protected:
@@ -122,7 +129,7 @@ class DispatchTest : public ::testing::Test {
     VARIANT x;
     VariantInit(&x);
     x.vt = VT_BSTR;
-    x.bstrVal = SysAllocString(s);
+    x.bstrVal = SysAllocString(Ole(s));
     owned_.push_back(x.bstrVal);
     return x;
   }
@@ -141,7 +148,7 @@ class DispatchTest : public ::testing::Test {
 
 TEST_F(DispatchTest, NamesResolveCaseInsensitivelyWithParameterIndexes) {
   NameIndex index(kInfo);
-  OLECHAR join[] = u"jOIN", flag[] = u"FLAG", text[] = u"text";
+  OLECHAR *join = Ole(u"jOIN"), *flag = Ole(u"FLAG"), *text = Ole(u"text");
   LPOLESTR names[] = {join, flag, text};
   DISPID ids[3];
   ASSERT_EQ(S_OK, GetIDsOfNames(index, kInfo, names, 3, ids));
@@ -149,12 +156,12 @@ TEST_F(DispatchTest, NamesResolveCaseInsensitivelyWithParameterIndexes) {
   EXPECT_EQ(2, ids[1]);
   EXPECT_EQ(0, ids[2]);
 
-  OLECHAR unknown[] = u"Joint";
+  OLECHAR* unknown = Ole(u"Joint");
   LPOLESTR bad[] = {unknown};
   EXPECT_EQ(DISP_E_UNKNOWNNAME, GetIDsOfNames(index, kInfo, bad, 1, ids));
   EXPECT_EQ(DISPID_UNKNOWN, ids[0]);
 
-  OLECHAR nope[] = u"Nope";
+  OLECHAR* nope = Ole(u"Nope");
   LPOLESTR bad_param[] = {join, nope};
   EXPECT_EQ(DISP_E_UNKNOWNNAME, GetIDsOfNames(index, kInfo, bad_param, 2, ids));
   EXPECT_EQ(1, ids[0]);
@@ -172,7 +179,7 @@ TEST_F(DispatchTest, OmittedOptionalArgumentsTakeTheirDefaults) {
   EXPECT_EQ(5, target_.number);
   EXPECT_EQ(VARIANT_TRUE, target_.flag);
   ASSERT_EQ(VT_BSTR, r.vt);
-  EXPECT_EQ(std::u16string(u"joined"), r.bstrVal);
+  EXPECT_EQ(u"joined", Text(r.bstrVal));
   VariantClear(&r);
 
   // A missing argument in the middle, marked the way hosts mark it.
@@ -217,10 +224,17 @@ TEST_F(DispatchTest, KindsMustMatchTheMember) {
   VARIANT r;
   VariantInit(&r);
   target_.number = 3;
-  // Hosts ask for "method or property get" when a script calls a name.
+  // Hosts ask for "method or property get" when a script calls a name, and
+  // some for a method alone when the script drops the value.
   ASSERT_EQ(S_OK, Call(0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r));
   EXPECT_EQ(VT_I4, r.vt);
   EXPECT_EQ(3, r.lVal);
+  VariantInit(&r);
+  ASSERT_EQ(S_OK, Call(2, DISPATCH_METHOD, {Str(u"key")}, &r));
+  EXPECT_EQ(7, r.lVal);
+  // Reading a method's name is no call.
+  EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Call(3, DISPATCH_PROPERTYGET, {}));
+  EXPECT_EQ(2, target_.calls);
 }
 
 TEST_F(DispatchTest, PutTakesTheNamedValueOrTheLastArgument) {
@@ -253,7 +267,7 @@ TEST_F(DispatchTest, VariantParametersArriveAsGivenIncludingMissing) {
   EXPECT_EQ(DISP_E_PARAMNOTFOUND, target_.seen.scode);
   ASSERT_EQ(S_OK, Call(4, DISPATCH_METHOD, {Str(u"kept")}));
   ASSERT_EQ(VT_BSTR, target_.seen.vt);
-  EXPECT_EQ(std::u16string(u"kept"), target_.seen.bstrVal);
+  EXPECT_EQ(u"kept", Text(target_.seen.bstrVal));
 }
 
 TEST_F(DispatchTest, ParameterisedGetsPassTheCallersVariant) {
@@ -262,7 +276,7 @@ TEST_F(DispatchTest, ParameterisedGetsPassTheCallersVariant) {
   ASSERT_EQ(S_OK, Call(2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {Str(u"key")}, &r));
   EXPECT_EQ(7, r.lVal);
   ASSERT_EQ(VT_BSTR, target_.seen.vt);
-  EXPECT_EQ(std::u16string(u"key"), target_.seen.bstrVal);
+  EXPECT_EQ(u"key", Text(target_.seen.bstrVal));
 }
 
 TEST_F(DispatchTest, AFailingMemberHandsItsErrorRecordToTheCaller) {
@@ -271,7 +285,7 @@ TEST_F(DispatchTest, AFailingMemberHandsItsErrorRecordToTheCaller) {
   ASSERT_EQ(DISP_E_EXCEPTION, Call(3, DISPATCH_METHOD, {}, nullptr, &excep));
   EXPECT_EQ(static_cast<HRESULT>(0x80070002), excep.scode);
   ASSERT_NE(nullptr, excep.bstrDescription);
-  EXPECT_EQ(std::u16string(u"it went wrong"), excep.bstrDescription);
+  EXPECT_EQ(u"it went wrong", Text(excep.bstrDescription));
   EXPECT_EQ(nullptr, excep.bstrSource);  // no registered identity
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrSource);
@@ -283,6 +297,18 @@ TEST_F(DispatchTest, AFailingMemberHandsItsErrorRecordToTheCaller) {
   // Without EXCEPINFO the member's own code comes back.
   target_.fail_with = 0;
   EXPECT_EQ(DISP_E_EXCEPTION, Call(3, DISPATCH_METHOD, {}));
+
+  // A failed object result is Nothing, so that a caller storing it with Set
+  // keeps the member's error.
+  VARIANT r;
+  VariantInit(&r);
+  EXPECT_EQ(DISP_E_EXCEPTION, Call(5, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r, &excep));
+  EXPECT_EQ(VT_DISPATCH, r.vt);
+  EXPECT_EQ(nullptr, r.pdispVal);
+  EXPECT_EQ(0, excep.wCode);
+  EXPECT_EQ(DISP_E_EXCEPTION, excep.scode);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrSource);
 }
 
 TEST_F(DispatchTest, NullParametersAreRefused) {

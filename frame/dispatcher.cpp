@@ -1,10 +1,9 @@
-// IDispatch answered from the generated member tables (POSIX). It reproduces
-// what the system's type-information dispatcher does for a dual interface:
-// names resolve case-insensitively, the invocation kind must match the
-// member, omitted optional arguments take their declared defaults, every
+// IDispatch answered from the generated member tables, on both targets. It
+// does what the system's type-information dispatcher does for a dual
+// interface: names resolve case-insensitively, the invocation kind must match
+// the member, omitted optional arguments take their declared defaults, every
 // argument is coerced to its declared type with VariantChangeType, and a
 // failing member's error record is handed to the caller in EXCEPINFO.
-#ifndef _WIN32
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -20,7 +19,12 @@ namespace {
 bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
 bool KindMatches(WORD member_kind, WORD flags) {
-  if (member_kind == DISPATCH_METHOD) return (flags & DISPATCH_METHOD) != 0;
+  // A property get answers a call as well: some engines call a name whose
+  // value the script does not use as a method alone (files.Item(4); on a
+  // line of its own), and enumerators are asked for as methods. A method is
+  // not run for a property get, which reading its name must not do.
+  if (member_kind == DISPATCH_PROPERTYGET)
+    return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
   return (flags & member_kind) != 0;
 }
 
@@ -38,8 +42,11 @@ const MemberInfo* FindMember(const InterfaceInfo& info, DISPID id, WORD flags) {
   return fallback;
 }
 
-// Fills EXCEPINFO from the thread's error record, which it consumes, as the
-// system's dispatcher does for a member that failed.
+// Describes a failed member to the caller: scode the member's own HRESULT,
+// wCode 0, and the source (the reporting class's ProgID) and text of the
+// error record its report left, which this consumes. The engines take the
+// number from scode; none reads the thread's record for a call that
+// returned DISP_E_EXCEPTION.
 void FillException(EXCEPINFO* excep, HRESULT hr) {
   std::memset(excep, 0, sizeof *excep);
   excep->scode = hr;
@@ -47,8 +54,6 @@ void FillException(EXCEPINFO* excep, HRESULT hr) {
   if (GetErrorInfo(0, &record) == S_OK && record) {
     record->GetSource(&excep->bstrSource);
     record->GetDescription(&excep->bstrDescription);
-    record->GetHelpFile(&excep->bstrHelpFile);
-    record->GetHelpContext(&excep->dwHelpContext);
     record->Release();
   }
 }
@@ -95,7 +100,7 @@ HRESULT SetDefault(const ParamInfo& p, VARIANT* out, bool* owned) {
       return S_OK;
     case VT_BSTR:
       out->vt = VT_BSTR;
-      out->bstrVal = SysAllocString(d.text);
+      out->bstrVal = SysAllocString(reinterpret_cast<const OLECHAR*>(d.text));
       if (!out->bstrVal && d.text && d.text[0]) return E_OUTOFMEMORY;
       *owned = true;
       return S_OK;
@@ -135,7 +140,7 @@ HRESULT GetIDsOfNames(const NameIndex& index, const InterfaceInfo& info, LPOLEST
       const MemberInfo& candidate = info.members[m];
       if (candidate.id != ids[0]) continue;
       for (UINT p = 0; p < candidate.param_count; ++p) {
-        if (NameIndex::EqualNoCase(candidate.params[p].name, names[n])) {
+        if (NameIndex::EqualNoCase(candidate.params[p].name, AsUtf16(names[n]))) {
           ids[n] = static_cast<DISPID>(p);
           found = true;
           break;
@@ -220,6 +225,15 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
   HRESULT hr = member->thunk(self, a, &r);
   if (FAILED(hr)) {
     VariantClear(&r);
+    // A failed member still gives an empty value of its result type (an
+    // object result is Nothing), as the system's dispatcher does. VBScript
+    // goes on to store the result of a failed `Set x = c(9)` under On Error
+    // Resume Next, and storing a non-object there would replace the
+    // member's error with the engine's own.
+    if (result && member->result_vt != VT_EMPTY && member->result_vt != VT_VARIANT) {
+      std::memset(result, 0, sizeof *result);
+      result->vt = member->result_vt;
+    }
     if (excep) {
       FillException(excep, hr);
       return DISP_E_EXCEPTION;
@@ -236,7 +250,7 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
 
 }  // namespace
 
-// Every member call of the POSIX build passes here (every generated thunk is
+// Every member call passes here (every generated thunk is
 // called from InvokeMember), so this is where a C++ exception thrown by a
 // member or by the coercion of its arguments stops.
 // The member was cut short, so whatever error record the thread holds says
@@ -251,4 +265,3 @@ HRESULT Invoke(const InterfaceInfo& info, void* self, DISPID id, WORD flags, DIS
 }
 
 }  // namespace tessary::dispatch
-#endif
