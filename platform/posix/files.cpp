@@ -74,7 +74,7 @@ HANDLE OpenByName(LPCSTR name, DWORD access, DWORD share, DWORD disposition, DWO
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
-  const HANDLE handle = files::Publish(std::move(result.object));
+  const HANDLE handle = files::PublishFile(std::move(result.object));
   const bool reports_existing = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
   SetLastError(reports_existing && result.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
@@ -118,7 +118,7 @@ EXTERN_C {
                 LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       if (lpOverlapped != nullptr) return FailWith(ERROR_INVALID_PARAMETER);
       if ((object->access & files::kReadData) == 0) return FailWith(ERROR_ACCESS_DENIED);
@@ -138,7 +138,7 @@ EXTERN_C {
                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
       if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       if (lpOverlapped != nullptr) return FailWith(ERROR_INVALID_PARAMETER);
       if ((object->access & files::kWriteData) == 0) return FailWith(ERROR_ACCESS_DENIED);
@@ -157,7 +157,7 @@ EXTERN_C {
 
   BOOL FlushFileBuffers(HANDLE hFile) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       // Windows asks for write access to flush.
       if ((object->access & files::kWriteData) == 0) return FailWith(ERROR_ACCESS_DENIED);
@@ -170,7 +170,7 @@ EXTERN_C {
   DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                        DWORD dwMoveMethod) {
     return tessary::GuardWin32<DWORD>(INVALID_SET_FILE_POINTER, [&]() -> DWORD {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
@@ -205,7 +205,7 @@ EXTERN_C {
   BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
                         PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       std::lock_guard<std::mutex> lock(object->mutex);
       int64_t position = 0;
@@ -220,7 +220,7 @@ EXTERN_C {
 
   BOOL SetEndOfFile(HANDLE hFile) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       if ((object->access & FILE_WRITE_DATA) == 0) return FailWith(ERROR_ACCESS_DENIED);
       std::lock_guard<std::mutex> lock(object->mutex);
@@ -233,7 +233,7 @@ EXTERN_C {
 
   BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       if (lpFileSize == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
       FileInfo info;
@@ -257,7 +257,7 @@ EXTERN_C {
 
   DWORD GetFileType(HANDLE hFile) {
     return tessary::GuardWin32<DWORD>(FILE_TYPE_UNKNOWN, [&]() -> DWORD {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FILE_TYPE_UNKNOWN;
@@ -276,7 +276,7 @@ EXTERN_C {
 
   BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       if (lpFileInformation == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
       FileInfo info;
@@ -302,7 +302,7 @@ EXTERN_C {
   BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                    LPFILETIME lpLastWriteTime) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      const std::shared_ptr<files::FileObject> object = files::Lookup(hFile);
+      const std::shared_ptr<files::FileObject> object = files::LookupFile(hFile);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       FileInfo info;
       const int err = files::StatFd(object->fd, &info);
@@ -316,7 +316,7 @@ EXTERN_C {
 
   BOOL CloseHandle(HANDLE hObject) {
     return tessary::GuardWin32<BOOL>(FALSE, [&]() -> BOOL {
-      std::shared_ptr<files::FileObject> object = files::Unpublish(hObject);
+      std::shared_ptr<files::FileObject> object = files::UnpublishFile(hObject);
       if (!object) return FailWith(ERROR_INVALID_HANDLE);
       // A call still running on another thread keeps the object (and its
       // descriptor) alive until it returns; the last reference closes it.

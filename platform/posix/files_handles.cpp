@@ -35,7 +35,7 @@ HandleTable& Handles() {
 
 }  // namespace
 
-HANDLE Publish(std::shared_ptr<FileObject> object) {
+HANDLE PublishFile(std::shared_ptr<FileObject> object) {
   HandleTable& table = Handles();
   std::lock_guard<std::mutex> lock(table.mutex);
   const void* key = object.get();
@@ -43,7 +43,7 @@ HANDLE Publish(std::shared_ptr<FileObject> object) {
   return const_cast<void*>(key);
 }
 
-std::shared_ptr<FileObject> Lookup(HANDLE handle) {
+std::shared_ptr<FileObject> LookupFile(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   HandleTable& table = Handles();
   std::lock_guard<std::mutex> lock(table.mutex);
@@ -51,7 +51,7 @@ std::shared_ptr<FileObject> Lookup(HANDLE handle) {
   return it == table.handles.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<FileObject> Unpublish(HANDLE handle) {
+std::shared_ptr<FileObject> UnpublishFile(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   HandleTable& table = Handles();
   std::lock_guard<std::mutex> lock(table.mutex);

@@ -172,10 +172,10 @@ struct FileObject {
 };
 
 // The table of open handles: an object is reachable by its HANDLE from
-// Publish until Unpublish; Lookup keeps it alive for the call that holds it.
-HANDLE Publish(std::shared_ptr<FileObject> object);
-std::shared_ptr<FileObject> Lookup(HANDLE handle);
-std::shared_ptr<FileObject> Unpublish(HANDLE handle);
+// PublishFile until UnpublishFile; LookupFile keeps it alive for the call that holds it.
+HANDLE PublishFile(std::shared_ptr<FileObject> object);
+std::shared_ptr<FileObject> LookupFile(HANDLE handle);
+std::shared_ptr<FileObject> UnpublishFile(HANDLE handle);
 
 // The final component of a Windows full path, trailing separators aside;
 // empty for a root.
