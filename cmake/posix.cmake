@@ -8,6 +8,8 @@ include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform/posix/inclu
 add_compile_definitions(COM_NO_WINDOWS_H)
 
 file(GLOB TESSARY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+# The path rules both targets share; here the platform library exports them.
+list(APPEND TESSARY_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/winpath.cpp)
 add_library(tessary-platform SHARED ${TESSARY_PLATFORM_SOURCES})
 # The platform library is the one shared library programs link against, so it
 # carries a SONAME: an incompatible change of its exports bumps SOVERSION.

@@ -10,9 +10,10 @@ foreach(dir ${TESSARY_CORE_DIRS})
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   list(APPEND TESSARY_CORE_SOURCES ${_src})
 endforeach()
-# The few services of the seam that are ours on Windows too.
+# The few services of the seam that are ours on Windows too, and the path
+# rules both targets share.
 file(GLOB _platform CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
-list(APPEND TESSARY_CORE_SOURCES ${_platform})
+list(APPEND TESSARY_CORE_SOURCES ${_platform} ${CMAKE_SOURCE_DIR}/platform/winpath.cpp)
 
 configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
 set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)

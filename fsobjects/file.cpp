@@ -8,6 +8,7 @@
 #include "fsobjects/fs_common.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/winpath.h"
 #include "streams/streams.h"
 
 namespace {
@@ -58,7 +59,7 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
   HRESULT hr = tessary::PathArgument(kErrorClass, folder_path, &folder);
   if (SUCCEEDED(hr)) hr = tessary::ToAnsi(name, &leaf);
   if (FAILED(hr)) return hr;
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  folder = tessary::winpath::WithFinalBackslash(folder);
   if (folder.size() + leaf.size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
   folder_path_ = folder;
   name_ = leaf;
@@ -70,7 +71,7 @@ HRESULT File::InitFromPath(BSTR full_path) {
   std::string path;
   HRESULT hr = tessary::PathArgument(kErrorClass, full_path, &path);
   if (FAILED(hr)) return hr;
-  size_t cut = tessary::LastSeparator(path);
+  size_t cut = tessary::winpath::LastSeparator(path);
   if (cut == std::string::npos) {
     folder_path_ = path;
     name_.clear();
@@ -132,7 +133,7 @@ HRESULT File::put_Attributes(QNFileAttribute attributes) {
 }
 
 std::string File::Destination(const std::string& text) const {
-  return tessary::LastSeparator(text) == std::string::npos ? folder_path_ + text : text;
+  return tessary::winpath::LastSeparator(text) == std::string::npos ? folder_path_ + text : text;
 }
 
 HRESULT File::Copy(BSTR destination, VARIANT_BOOL overwrite) {
@@ -195,7 +196,7 @@ HRESULT File::get_ParentFolder(IFolder** folder) {
   if (!folder) return E_POINTER;
   *folder = nullptr;
   std::string parent = folder_path_;
-  if (parent.size() > 2 && (parent.back() == '\\' || parent.back() == '/') &&
+  if (parent.size() > 2 && tessary::winpath::IsSeparator(parent.back()) &&
       parent[parent.size() - 2] != ':')
     parent.pop_back();
   return tessary::NewFolder(parent, folder);

@@ -34,7 +34,4 @@ std::string ShortNameOf(const std::string& path);
 // when the system cannot take it.
 HRESULT PathArgument(const CLSID* reporter, BSTR path, std::string* out);
 
-// The last separator; both separators count.
-inline size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
-
 }  // namespace tessary
