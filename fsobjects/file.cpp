@@ -91,15 +91,9 @@ HRESULT File::put_Name(BSTR name) {
   std::string leaf;
   HRESULT hr = tessary::ToAnsi(name, &leaf);
   if (FAILED(hr)) return hr;
-  const std::string target = folder_path_ + leaf;
-  if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                                      : ERROR_INVALID_NAME);
   // The object keeps naming the old path after a rename.
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
-                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return ReportLastWin32Error();
-  return S_OK;
+  std::string target;
+  return tessary::RenameItem(kErrorClass, full_path_, folder_path_, leaf, &target);
 }
 
 HRESULT File::get_Type(BSTR* type) {
@@ -153,18 +147,7 @@ HRESULT File::Move(BSTR destination, VARIANT_BOOL overwrite) {
   if (FAILED(hr)) return hr;
   const std::string target = Destination(text);
   if (target.size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!::GetVersionExA(&version)) return ReportLastWin32Error();
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (tessary::FromVariantBool(overwrite)) flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!::MoveFileExA(full_path_.c_str(), target.c_str(), flags)) return ReportLastWin32Error();
-    return S_OK;
-  }
-  if (!::CopyFileA(full_path_.c_str(), target.c_str(), FALSE)) return ReportLastWin32Error();
-  if (!::DeleteFileA(full_path_.c_str())) return ReportLastWin32Error();
-  return S_OK;
+  return tessary::MoveItem(kErrorClass, full_path_, target, tessary::FromVariantBool(overwrite));
 }
 
 HRESULT File::get_Size(VARIANT* size) {

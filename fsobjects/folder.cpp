@@ -56,14 +56,11 @@ HRESULT Folder::put_Name(BSTR name) {
   if (FAILED(hr)) return hr;
   size_t cut =
       tessary::winpath::LastSeparator(full_path_, tessary::winpath::Separators::kBackslash);
-  const std::string target =
-      (cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1)) + leaf;
-  if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                                      : ERROR_INVALID_NAME);
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
-                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return ReportLastWin32Error();
+  std::string target;
+  hr = tessary::RenameItem(kErrorClass, full_path_,
+                           cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1),
+                           leaf, &target);
+  if (FAILED(hr)) return hr;
   // Unlike a File, the Folder follows its rename.
   name_ = leaf;
   full_path_ = target;

@@ -99,6 +99,25 @@ std::string ShortNameOf(const std::string& path) {
       winpath::AfterLastSeparator(ShortPathOf(path), winpath::Separators::kBackslash));
 }
 
+HRESULT MoveItem(const CLSID* reporter, const std::string& from, const std::string& to,
+                 bool overwrite) {
+  DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+  if (overwrite) flags |= MOVEFILE_REPLACE_EXISTING;
+  if (!::MoveFileExA(from.c_str(), to.c_str(), flags))
+    return ReportLastWin32Error(reporter, nullptr);
+  return S_OK;
+}
+
+HRESULT RenameItem(const CLSID* reporter, const std::string& path, const std::string& folder_part,
+                   const std::string& leaf, std::string* target) {
+  *target = folder_part + leaf;
+  if (target->size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
+    return ReportWin32Error(
+        reporter, target->size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME,
+        nullptr);
+  return MoveItem(reporter, path, *target, false);
+}
+
 HRESULT PathArgument(const CLSID* reporter, BSTR path, std::string* out) {
   HRESULT hr = ToAnsiPath(path, out);
   if (FAILED(hr)) return ReportWin32Error(reporter, static_cast<DWORD>(HRESULT_CODE(hr)), nullptr);

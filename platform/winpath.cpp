@@ -275,30 +275,6 @@ std::string Combine(std::string_view left, std::string_view right) {
   return out;
 }
 
-SplitParts SplitPath(std::string_view path) {
-  SplitParts parts;
-  if (path.size() >= 2 && path[1] == ':') {
-    parts.drive.assign(path.substr(0, 2));
-    path.remove_prefix(2);
-  }
-  size_t last_sep = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsSeparator(path[i])) last_sep = i;
-  }
-  if (last_sep != std::string_view::npos) {
-    parts.dir.assign(path.substr(0, last_sep + 1));
-    path.remove_prefix(last_sep + 1);
-  }
-  const size_t dot = path.rfind('.');
-  if (dot != std::string_view::npos) {
-    parts.fname.assign(path.substr(0, dot));
-    parts.ext.assign(path.substr(dot));
-  } else {
-    parts.fname.assign(path);
-  }
-  return parts;
-}
-
 namespace {
 
 // The DOS wildcards the find services turn a pattern into before matching.

@@ -139,16 +139,6 @@ TESSARY_WINPATH_API std::string JoinSubfolder(std::string_view folder, std::stri
 // part alone is returned as it is. A forward slash is no separator here.
 TESSARY_WINPATH_API std::string Combine(std::string_view left, std::string_view right);
 
-// The C runtime's _splitpath: drive ("C:" or empty), folder up to and
-// including the last separator, name, and extension from the last dot.
-struct SplitParts {
-  std::string drive;
-  std::string dir;
-  std::string fname;
-  std::string ext;
-};
-TESSARY_WINPATH_API SplitParts SplitPath(std::string_view path);
-
 // Wildcard matching as the Windows find services do it: "*" any run, "?" one
 // character, with the DOS rules the services apply (a "?" before a dot or at
 // the end may match nothing, "*." and ".*" treat a name without a dot as

@@ -12,6 +12,7 @@
 #include "frame/values.h"
 #include "fsobjects/file.h"
 #include "fsobjects/folder.h"
+#include "fsobjects/fs_common.h"
 #include "platform/files.h"
 #include "platform/winpath.h"
 #include "root/tessary.h"
@@ -113,18 +114,7 @@ HRESULT Tessary::MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite)
   HRESULT hr = PathArgument(source, &from);
   if (SUCCEEDED(hr)) hr = PathArgument(destination, &to);
   if (FAILED(hr)) return hr;
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!::GetVersionExA(&version)) return ReportLastWin32Error();
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (tessary::FromVariantBool(overwrite)) flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return ReportLastWin32Error();
-    return S_OK;
-  }
-  if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) return ReportLastWin32Error();
-  if (!::DeleteFileA(from.c_str())) return ReportLastWin32Error();
-  return S_OK;
+  return tessary::MoveItem(kErrorClass, from, to, tessary::FromVariantBool(overwrite));
 }
 
 HRESULT Tessary::CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) {

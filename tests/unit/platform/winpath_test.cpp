@@ -264,35 +264,6 @@ TEST(WinPath, JoinTable) {
   EXPECT_EQ("C:\\a\\", WithFinalBackslash("C:\\a\\"));
 }
 
-TEST(WinPath, SplitPathTable) {
-  const struct {
-    const char* path;
-    const char* drive;
-    const char* dir;
-    const char* fname;
-    const char* ext;
-  } cases[] = {
-      {"C:\\a\\b.tar.gz", "C:", "\\a\\", "b.tar", ".gz"},
-      {"C:\\a\\readme", "C:", "\\a\\", "readme", ""},
-      {"C:\\a\\", "C:", "\\a\\", "", ""},
-      {"C:", "C:", "", "", ""},
-      {"C:x.y", "C:", "", "x", ".y"},
-      {"\\\\srv\\sh\\x.y", "", "\\\\srv\\sh\\", "x", ".y"},
-      {"name", "", "", "name", ""},
-      {"a/b.c", "", "a/", "b", ".c"},
-      {".profile", "", "", "", ".profile"},
-      {"", "", "", "", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    const SplitParts parts = SplitPath(c.path);
-    EXPECT_EQ(c.drive, parts.drive);
-    EXPECT_EQ(c.dir, parts.dir);
-    EXPECT_EQ(c.fname, parts.fname);
-    EXPECT_EQ(c.ext, parts.ext);
-  }
-}
-
 TEST(WinPath, MatchPatternTable) {
   const struct {
     const char* pattern;
