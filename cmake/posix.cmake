@@ -8,6 +8,8 @@ include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform/posix/inclu
 add_compile_definitions(COM_NO_WINDOWS_H)
 
 file(GLOB TESSARY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+# The path rules both targets share; here the platform library exports them.
+list(APPEND TESSARY_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/winpath.cpp)
 add_library(tessary-platform SHARED ${TESSARY_PLATFORM_SOURCES})
 # The platform library is the one shared library programs link against, so it
 # carries a SONAME: an incompatible change of its exports bumps SOVERSION.
@@ -16,12 +18,6 @@ set_target_properties(tessary-platform PROPERTIES CXX_VISIBILITY_PRESET hidden
 target_link_libraries(tessary-platform PRIVATE dl pthread)
 
 # The core as objects, so the unit tests can reach what the module hides.
-set(TESSARY_CORE_DIRS frame root fsobjects streams drives permissions crypto dictionary)
-set(TESSARY_CORE_SOURCES)
-foreach(dir ${TESSARY_CORE_DIRS})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
-  list(APPEND TESSARY_CORE_SOURCES ${_src})
-endforeach()
 add_library(tessary_core OBJECT ${TESSARY_CORE_SOURCES}
             ${TESSARY_GEN}/tessary_classes.cpp ${TESSARY_GEN}/tessary_dispatch.cpp)
 add_dependencies(tessary_core tessary_typelib)

@@ -4,15 +4,10 @@
 include_directories(${CMAKE_SOURCE_DIR} ${TESSARY_GEN})
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
-set(TESSARY_CORE_DIRS frame root fsobjects streams drives permissions crypto dictionary)
-set(TESSARY_CORE_SOURCES)
-foreach(dir ${TESSARY_CORE_DIRS})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
-  list(APPEND TESSARY_CORE_SOURCES ${_src})
-endforeach()
-# The few services of the seam that are ours on Windows too.
+# The few services of the seam that are ours on Windows too, and the path
+# rules both targets share.
 file(GLOB _platform CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
-list(APPEND TESSARY_CORE_SOURCES ${_platform})
+list(APPEND TESSARY_CORE_SOURCES ${_platform} ${CMAKE_SOURCE_DIR}/platform/winpath.cpp)
 
 configure_file(${CMAKE_SOURCE_DIR}/frame/tessary.rc.in ${TESSARY_GEN}/tessary.rc @ONLY)
 set_source_files_properties(${TESSARY_GEN}/tessary.rc PROPERTIES OBJECT_DEPENDS ${TESSARY_GEN}/tessary.tlb)

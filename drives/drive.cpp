@@ -5,16 +5,16 @@
 #include "frame/values.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 
 TESSARY_CREATABLE(Drive)
 
 namespace {
 
+// Only a path that starts with two backslashes names a share.
 bool IsUnc(const std::string& text) {
-  return text.size() >= 2 && text[0] == '\\' && text[1] == '\\';
+  return tessary::winpath::IsUnc(text, tessary::winpath::Separators::kBackslash);
 }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Room for any name the volume services hand back, and the terminator.
 constexpr DWORD kNameBuffer = MAX_PATH + 1;
@@ -44,7 +44,7 @@ HRESULT Drive::Init(BSTR drive_spec) {
   is_share_ = share;
   // A share is a volume root only with its closing separator.
   query_root_ = spec_;
-  if (share && !IsSeparator(query_root_.back())) query_root_ += '\\';
+  if (share && !tessary::winpath::IsSeparator(query_root_.back())) query_root_ += '\\';
   return S_OK;
 }
 

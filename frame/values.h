@@ -5,11 +5,12 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "platform/winpath.h"
 
 namespace tessary {
 
 // Paths handed to the system hold at most 259 bytes plus the terminator.
-constexpr size_t kMaxPath = 260;
+using winpath::kMaxPath;
 // 0x800700CE: what a path longer than the system takes is refused with,
 // rather than being cut.
 constexpr HRESULT kPathTooLong = static_cast<HRESULT>(0x800700CE);
@@ -65,6 +66,8 @@ class Bstr {
 // Automation booleans: true is -1; an argument is true when its low 16 bits
 // are non-zero.
 inline VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
-inline bool FromVariantBool(VARIANT_BOOL value) { return (static_cast<unsigned>(value) & 0xFFFFu) != 0; }
+inline bool FromVariantBool(VARIANT_BOOL value) {
+  return (static_cast<unsigned>(value) & 0xFFFFu) != 0;
+}
 
 }  // namespace tessary

@@ -9,6 +9,7 @@
 #include "fsobjects/file.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 
 TESSARY_CREATABLE(Files)
 TESSARY_CREATABLE(Folders)
@@ -21,8 +22,7 @@ namespace {
 template <class Visit>
 HRESULT ForEachMatch(const Folder& folder, Visit&& visit) {
   const std::string& base = folder.full_path();
-  const std::string pattern =
-      base + (!base.empty() && base.back() == '\\' ? "" : "\\") + folder.search_wildcard();
+  const std::string pattern = tessary::winpath::Join(base, folder.search_wildcard());
   if (pattern.size() >= MAX_PATH) return S_OK;
   WIN32_FIND_DATAA found;
   HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
@@ -81,7 +81,7 @@ HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
     collection->Release();
     return ReportError("Invalid Folder Name", 0);
   }
-  const std::string base = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
+  const std::string base = tessary::winpath::WithFinalBackslash(full_path_);
   hr = ForEachMatch(*this, [&](HANDLE, const WIN32_FIND_DATAA& entry) -> HRESULT {
     // "." and "..", and every other name that starts with a dot, are left out.
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.')

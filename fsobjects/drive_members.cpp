@@ -8,6 +8,7 @@
 #include "fsobjects/file.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 
 namespace {
 
@@ -15,11 +16,9 @@ namespace {
 // server alone ("\\server\") names no volume the system can answer for, so
 // the share is the drive of a UNC path, as GetDriveName says.
 std::string DriveSpecOf(const std::string& full_path) {
-  if (full_path.size() >= 2 && full_path[0] == '\\' && full_path[1] == '\\') {
-    const size_t server_end = full_path.find('\\', 2);
-    if (server_end == std::string::npos) return full_path;
-    return full_path.substr(0, full_path.find('\\', server_end + 1));
-  }
+  const tessary::winpath::Root root =
+      tessary::winpath::ParseRoot(full_path, tessary::winpath::Separators::kBackslash);
+  if (root.kind == tessary::winpath::RootKind::kUnc) return full_path.substr(0, root.length);
   return full_path.substr(0, 3);
 }
 

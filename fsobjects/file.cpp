@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/find_probe.h"
 #include "platform/registry.h"
+#include "platform/winpath.h"
 #include "streams/streams.h"
 
 namespace {
@@ -61,7 +62,7 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
   HRESULT hr = tessary::PathArgument(kErrorClass, folder_path, &folder);
   if (SUCCEEDED(hr)) hr = tessary::ToAnsi(name, &leaf);
   if (FAILED(hr)) return hr;
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  folder = tessary::winpath::WithFinalBackslash(folder);
   if (folder.size() + leaf.size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
   folder_path_ = folder;
   name_ = leaf;
@@ -86,7 +87,7 @@ HRESULT File::InitFromPath(BSTR full_path) {
   std::string path;
   HRESULT hr = tessary::PathArgument(kErrorClass, full_path, &path);
   if (FAILED(hr)) return hr;
-  size_t cut = tessary::LastSeparator(path);
+  size_t cut = tessary::winpath::LastSeparator(path);
   if (cut == std::string::npos) {
     folder_path_ = path;
     name_.clear();
@@ -106,15 +107,9 @@ HRESULT File::put_Name(BSTR name) {
   std::string leaf;
   HRESULT hr = tessary::ToAnsi(name, &leaf);
   if (FAILED(hr)) return hr;
-  const std::string target = folder_path_ + leaf;
-  if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                                      : ERROR_INVALID_NAME);
   // The object keeps naming the old path after a rename.
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
-                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return ReportLastWin32Error();
-  return S_OK;
+  std::string target;
+  return tessary::RenameItem(kErrorClass, full_path_, folder_path_, leaf, &target);
 }
 
 HRESULT File::get_Type(BSTR* type) {
@@ -148,7 +143,7 @@ HRESULT File::put_Attributes(QNFileAttribute attributes) {
 }
 
 std::string File::Destination(const std::string& text) const {
-  return tessary::LastSeparator(text) == std::string::npos ? folder_path_ + text : text;
+  return tessary::winpath::LastSeparator(text) == std::string::npos ? folder_path_ + text : text;
 }
 
 HRESULT File::Copy(BSTR destination, VARIANT_BOOL overwrite) {
@@ -168,18 +163,7 @@ HRESULT File::Move(BSTR destination, VARIANT_BOOL overwrite) {
   if (FAILED(hr)) return hr;
   const std::string target = Destination(text);
   if (target.size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!::GetVersionExA(&version)) return ReportLastWin32Error();
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (tessary::FromVariantBool(overwrite)) flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!::MoveFileExA(full_path_.c_str(), target.c_str(), flags)) return ReportLastWin32Error();
-    return S_OK;
-  }
-  if (!::CopyFileA(full_path_.c_str(), target.c_str(), FALSE)) return ReportLastWin32Error();
-  if (!::DeleteFileA(full_path_.c_str())) return ReportLastWin32Error();
-  return S_OK;
+  return tessary::MoveItem(kErrorClass, full_path_, target, tessary::FromVariantBool(overwrite));
 }
 
 HRESULT File::get_Size(VARIANT* size) {
@@ -211,7 +195,7 @@ HRESULT File::get_ParentFolder(IFolder** folder) {
   if (!folder) return E_POINTER;
   *folder = nullptr;
   std::string parent = folder_path_;
-  if (parent.size() > 2 && (parent.back() == '\\' || parent.back() == '/') &&
+  if (parent.size() > 2 && tessary::winpath::IsSeparator(parent.back()) &&
       parent[parent.size() - 2] != ':')
     parent.pop_back();
   return tessary::NewFolder(parent, folder);

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/modules.h"
 #include "platform/shell.h"
+#include "platform/winpath.h"
 #include "streams/streams.h"
 
 HRESULT Folder::InitFromPath(BSTR path) {
@@ -14,11 +15,13 @@ HRESULT Folder::InitFromPath(BSTR path) {
   if (FAILED(hr)) return ReportWin32Error(static_cast<DWORD>(HRESULT_CODE(hr)));
   char full[MAX_PATH] = {0};
   char* final_component = nullptr;
-  DWORD length = GetFullPathNameA(ansi.c_str(), 256, full, &final_component);
+  DWORD length =
+      GetFullPathNameA(ansi.c_str(), tessary::winpath::kFolderBuffer, full, &final_component);
   if (length == 0) return ReportLastWin32Error();
   // A longer name does not fit the buffer: the system answers with the size
   // it needs, and the path is refused rather than cut.
-  if (length >= 256) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
+  if (length >= tessary::winpath::kFolderBuffer)
+    return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
   DWORD attributes = GetFileAttributesA(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) return ReportLastWin32Error();
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -30,9 +33,12 @@ HRESULT Folder::InitFromPath(BSTR path) {
   // ("C:\", "\\server\share\") keeps its separator.
   if (!final_component && full_path_.size() > 3 && full_path_.back() == '\\') {
     std::string trimmed = full_path_.substr(0, full_path_.size() - 1);
-    const bool unc = trimmed.size() > 2 && trimmed[0] == '\\' && trimmed[1] == '\\';
-    const size_t cut = trimmed.rfind('\\');
-    const bool unc_root = unc && trimmed.find('\\', 2) == cut;
+    const tessary::winpath::Root root =
+        tessary::winpath::ParseRoot(trimmed, tessary::winpath::Separators::kBackslash);
+    const bool unc_root = root.kind == tessary::winpath::RootKind::kUnc && !root.share.empty() &&
+                          root.length == trimmed.size();
+    const size_t cut =
+        tessary::winpath::LastSeparator(trimmed, tessary::winpath::Separators::kBackslash);
     if (!unc_root && cut != std::string::npos) {
       full_path_ = trimmed;
       name_ = trimmed.substr(cut + 1);
@@ -49,15 +55,13 @@ HRESULT Folder::put_Name(BSTR name) {
   std::string leaf;
   HRESULT hr = tessary::ToAnsi(name, &leaf);
   if (FAILED(hr)) return hr;
-  size_t cut = full_path_.rfind('\\');
-  const std::string target =
-      (cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1)) + leaf;
-  if (target.size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
-    return ReportWin32Error(target.size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE
-                                                      : ERROR_INVALID_NAME);
-  if (!::MoveFileExA(full_path_.c_str(), target.c_str(),
-                     MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return ReportLastWin32Error();
+  size_t cut =
+      tessary::winpath::LastSeparator(full_path_, tessary::winpath::Separators::kBackslash);
+  std::string target;
+  hr = tessary::RenameItem(kErrorClass, full_path_,
+                           cut == std::string::npos ? full_path_ : full_path_.substr(0, cut + 1),
+                           leaf, &target);
+  if (FAILED(hr)) return hr;
   // Unlike a File, the Folder follows its rename.
   name_ = leaf;
   full_path_ = target;
@@ -104,8 +108,10 @@ std::string Folder::ParentText() const {
   const std::string candidate = full_path_ + "\\..";
   char buffer[MAX_PATH] = {0};
   DWORD length =
-      candidate.size() < MAX_PATH ? ::GetFullPathNameA(candidate.c_str(), 256, buffer, nullptr) : 0;
-  if (length == 0 || length >= 256) return full_path_;
+      candidate.size() < MAX_PATH
+          ? ::GetFullPathNameA(candidate.c_str(), tessary::winpath::kFolderBuffer, buffer, nullptr)
+          : 0;
+  if (length == 0 || length >= tessary::winpath::kFolderBuffer) return full_path_;
   return buffer;
 }
 
@@ -162,8 +168,8 @@ HRESULT Folder::get_Type(BSTR* type) {
 HRESULT Folder::StreamFileName(BSTR file_name, std::string* out) {
   HRESULT hr = tessary::PathArgument(kErrorClass, file_name, out);
   if (FAILED(hr)) return hr;
-  if (tessary::LastSeparator(*out) == std::string::npos) {
-    *out = full_path_ + (!full_path_.empty() && full_path_.back() == '\\' ? "" : "\\") + *out;
+  if (tessary::winpath::LastSeparator(*out) == std::string::npos) {
+    *out = tessary::winpath::Join(full_path_, *out);
     if (out->size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
   }
   return S_OK;

@@ -4,6 +4,7 @@
 
 #include "frame/values.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 
 namespace tessary {
 
@@ -68,7 +69,7 @@ HRESULT VolumeFileSystem(const std::string& folder_path, QNFileSystemType* out) 
   // a UNC path has none and so no root the volume service takes.
   if (folder_path.size() < 2 || folder_path[1] != ':') return S_FALSE;
   std::string root = folder_path.substr(0, 2) + "\\";
-  char name[256] = {0};
+  char name[winpath::kFolderBuffer] = {0};
   if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
                                sizeof name))
     return S_FALSE;
@@ -85,7 +86,7 @@ HRESULT VolumeFileSystem(const std::string& folder_path, QNFileSystemType* out) 
 }
 
 std::string ShortPathOf(const std::string& path) {
-  char buffer[256] = {0};
+  char buffer[winpath::kFolderBuffer] = {0};
   DWORD length = ::GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
   // The result is not checked: a failed call leaves the empty buffer, and a
   // name longer than the buffer is not written at all.
@@ -94,9 +95,27 @@ std::string ShortPathOf(const std::string& path) {
 }
 
 std::string ShortNameOf(const std::string& path) {
-  const std::string short_path = ShortPathOf(path);
-  size_t cut = short_path.rfind('\\');
-  return cut == std::string::npos ? short_path : short_path.substr(cut + 1);
+  return std::string(
+      winpath::AfterLastSeparator(ShortPathOf(path), winpath::Separators::kBackslash));
+}
+
+HRESULT MoveItem(const CLSID* reporter, const std::string& from, const std::string& to,
+                 bool overwrite) {
+  DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+  if (overwrite) flags |= MOVEFILE_REPLACE_EXISTING;
+  if (!::MoveFileExA(from.c_str(), to.c_str(), flags))
+    return ReportLastWin32Error(reporter, nullptr);
+  return S_OK;
+}
+
+HRESULT RenameItem(const CLSID* reporter, const std::string& path, const std::string& folder_part,
+                   const std::string& leaf, std::string* target) {
+  *target = folder_part + leaf;
+  if (target->size() >= MAX_PATH || leaf.find('\0') != std::string::npos)
+    return ReportWin32Error(
+        reporter, target->size() >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME,
+        nullptr);
+  return MoveItem(reporter, path, *target, false);
 }
 
 HRESULT PathArgument(const CLSID* reporter, BSTR path, std::string* out) {

@@ -30,11 +30,19 @@ HRESULT VolumeFileSystem(const std::string& folder_path, QNFileSystemType* out);
 std::string ShortPathOf(const std::string& path);
 std::string ShortNameOf(const std::string& path);
 
+// MoveFileExA from `from` to `to`, across volumes and through to the disk,
+// replacing an existing `to` when `overwrite` is set.
+HRESULT MoveItem(const CLSID* reporter, const std::string& from, const std::string& to,
+                 bool overwrite);
+
+// Renames `path` to `leaf` in the folder `folder_part` (which ends in its
+// separator, or is the whole path when it has none). A name that makes the
+// path too long, or holds a NUL, is refused before the system sees it.
+HRESULT RenameItem(const CLSID* reporter, const std::string& path, const std::string& folder_part,
+                   const std::string& leaf, std::string* target);
+
 // A path in the system code page, refused under the reporter's identity
 // when the system cannot take it.
 HRESULT PathArgument(const CLSID* reporter, BSTR path, std::string* out);
-
-// The last separator; both separators count.
-inline size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
 
 }  // namespace tessary

@@ -20,16 +20,15 @@
 #include "fsobjects/fs_common.h"
 #include "platform/files.h"
 #include "platform/tree.h"
+#include "platform/winpath.h"
+
+namespace winpath = tessary::winpath;
 
 namespace {
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool IsFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(attributes);
-}
-
-std::string FilePath(const std::string& directory, const std::string& name) {
-  return directory + (!directory.empty() && directory.back() == '\\' ? "" : "\\") + name;
 }
 
 // A folder held open for a walk, closed on every way out.
@@ -89,7 +88,8 @@ HRESULT DeleteWalk(const CLSID* reporter, HANDLE folder, const std::string& dire
   return ForEachEntry(
       reporter, folder, [&](const std::string& name, DWORD attributes, ULONGLONG) -> HRESULT {
         const bool subfolder = IsFolder(attributes);
-        const std::string path = subfolder ? directory + "\\" + name : FilePath(directory, name);
+        const std::string path =
+            subfolder ? winpath::JoinSubfolder(directory, name) : winpath::Join(directory, name);
         HRESULT hr = CheckedPath(reporter, path);
         if (FAILED(hr)) return hr;
         if (subfolder) {
@@ -117,8 +117,8 @@ HRESULT CopyWalk(const CLSID* reporter, HANDLE source, const std::string& source
   return ForEachEntry(
       reporter, source, [&](const std::string& name, DWORD attributes, ULONGLONG) -> HRESULT {
         if (!IsFolder(attributes)) {
-          const std::string from = FilePath(source_path, name),
-                            to = FilePath(destination_path, name);
+          const std::string from = winpath::Join(source_path, name),
+                            to = winpath::Join(destination_path, name);
           HRESULT hr = CheckedPath(reporter, from.size() > to.size() ? from : to);
           if (FAILED(hr)) return hr;
           // A link is copied as the link it is, never followed.
@@ -127,7 +127,8 @@ HRESULT CopyWalk(const CLSID* reporter, HANDLE source, const std::string& source
             return LastError(reporter);
           return S_OK;
         }
-        const std::string from = source_path + "\\" + name, to = destination_path + "\\" + name;
+        const std::string from = winpath::JoinSubfolder(source_path, name),
+                          to = winpath::JoinSubfolder(destination_path, name);
         HRESULT hr = CheckedPath(reporter, from.size() > to.size() ? from : to);
         if (FAILED(hr)) return hr;
         if (::TreeGetEntryAttributes(destination, name.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -153,7 +154,7 @@ HRESULT SizeWalk(const CLSID* reporter, HANDLE folder, const std::string& direct
                           *total += size;
                           return S_OK;
                         }
-                        const std::string path = directory + "\\" + name;
+                        const std::string path = winpath::JoinSubfolder(directory, name);
                         HRESULT hr = CheckedPath(reporter, path);
                         if (FAILED(hr)) return hr;
                         HeldFolder inner(::TreeOpenSubfolder(folder, name.c_str()));
@@ -210,8 +211,8 @@ bool WithinByIdentity(const std::string& destination, const std::string& source)
   for (;;) {
     Identity found;
     if (IdentityOf(path, &found) && found == wanted) return true;
-    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-    const size_t cut = path.find_last_of("\\/");
+    while (!path.empty() && winpath::IsSeparator(path.back())) path.pop_back();
+    const size_t cut = winpath::LastSeparator(path);
     if (cut == std::string::npos || cut == 0) return false;
     // "C:\dir" goes up to the root "C:\", which keeps its separator.
     path = path.substr(0, cut);

@@ -1,5 +1,7 @@
 // Windows path rules as pure text operations: no system calls, the same
-// answers on any host, tested from tables.
+// answers on any host, tested from tables. Both targets build this module:
+// the POSIX layer resolves paths with it, and the component splits and joins
+// the paths scripts give it by the same rules on Windows and POSIX.
 //
 // The rules reproduced are those of the Windows path normaliser that every
 // ANSI file service runs first:
@@ -22,7 +24,8 @@
 #include <string_view>
 #include <vector>
 
-// Exported from the platform library so the core and the tests share one copy.
+// Exported from the POSIX platform library so the core and the tests share
+// one copy; on Windows the module is compiled into the DLL.
 #if defined(_WIN32)
 #define TESSARY_WINPATH_API
 #else
@@ -33,6 +36,11 @@ namespace tessary::winpath {
 
 // MAX_PATH: 259 bytes of path plus the terminator.
 constexpr size_t kMaxPath = 260;
+// The 256-byte buffers a Folder normalises its path into and the short-name
+// and file-system-name queries answer into: a Folder path of 256 to 259
+// bytes, which the file services would take, is refused there with
+// ERROR_FILENAME_EXCED_RANGE.
+constexpr size_t kFolderBuffer = 256;
 
 enum class RootKind {
   kRelative,       // "dir\name"
@@ -50,11 +58,25 @@ struct Root {
   size_t length = 0;        // bytes of the input the root takes, separator included
 };
 
-inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+// Which characters end a component: the file services take both, but some
+// of the component's own rules (GetDriveName, the UNC test of a drive
+// specification) count the backslash alone.
+enum class Separators { kEither, kBackslash };
+
+inline bool IsSeparator(char c, Separators which = Separators::kEither) {
+  return c == '\\' || (c == '/' && which == Separators::kEither);
+}
+
+// Whether `path` starts as a UNC path does ("\\server..."), by the
+// separators `which` names.
+inline bool IsUnc(std::string_view path, Separators which = Separators::kEither) {
+  return path.size() >= 2 && IsSeparator(path[0], which) && IsSeparator(path[1], which);
+}
+
 inline bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-TESSARY_WINPATH_API Root ParseRoot(std::string_view path);
+TESSARY_WINPATH_API Root ParseRoot(std::string_view path, Separators which = Separators::kEither);
 
 // True when resolving `path` needs the current folder (relative, drive
 // relative and rooted forms).
@@ -91,15 +113,31 @@ TESSARY_WINPATH_API size_t FinalComponentOffset(std::string_view full);
 TESSARY_WINPATH_API bool IsValidComponent(std::string_view component, bool allow_wildcards);
 TESSARY_WINPATH_API bool HasWildcards(std::string_view text);
 
-// The C runtime's _splitpath: drive ("C:" or empty), folder up to and
-// including the last separator, name, and extension from the last dot.
-struct SplitParts {
-  std::string drive;
-  std::string dir;
-  std::string fname;
-  std::string ext;
-};
-TESSARY_WINPATH_API SplitParts SplitPath(std::string_view path);
+// ---------------------------------------------------------------------------
+// What the component does with paths before the system sees them. Text a
+// script hands over is split and joined by these rules; only the system's
+// own normalisation (GetFullPathNameA) goes further.
+
+// The last separator of `path`, or npos.
+TESSARY_WINPATH_API size_t LastSeparator(std::string_view path,
+                                         Separators which = Separators::kEither);
+// The text after the last separator, or all of `path` when it has none.
+TESSARY_WINPATH_API std::string_view AfterLastSeparator(std::string_view path,
+                                                        Separators which = Separators::kEither);
+
+// `folder` ending in exactly one added backslash unless it ends in one
+// already ("" gives "\"): the folder part a name is appended to.
+TESSARY_WINPATH_API std::string WithFinalBackslash(std::string_view folder);
+// A name in a folder: WithFinalBackslash(folder) + name.
+TESSARY_WINPATH_API std::string Join(std::string_view folder, std::string_view name);
+// `folder` + "\" + `name` whatever `folder` ends in: after a root the
+// doubled separator stays (the file services accept it). The folder walks
+// name subfolders this way and files by Join.
+TESSARY_WINPATH_API std::string JoinSubfolder(std::string_view folder, std::string_view name);
+// Two parts of a path with exactly one backslash at the joint when both are
+// given: a backslash ending `left` and one starting `right` make one; either
+// part alone is returned as it is. A forward slash is no separator here.
+TESSARY_WINPATH_API std::string Combine(std::string_view left, std::string_view right);
 
 // Wildcard matching as the Windows find services do it: "*" any run, "?" one
 // character, with the DOS rules the services apply (a "?" before a dot or at

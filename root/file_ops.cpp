@@ -13,14 +13,14 @@
 #include "frame/values.h"
 #include "fsobjects/file.h"
 #include "fsobjects/folder.h"
+#include "fsobjects/fs_common.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 #include "root/tessary.h"
 
-namespace {
+namespace winpath = tessary::winpath;
 
-// The last separator of a path; both separators count, as the file services
-// accept both.
-size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+namespace {
 
 // The system's text for a Win32 code with its line break kept, as the
 // deletion messages carry it.
@@ -44,7 +44,7 @@ bool CreateFolderPath(const std::string& path) {
     DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
       return false;
-    size_t cut = LastSeparator(path);
+    size_t cut = winpath::LastSeparator(path);
     if (cut == std::string::npos || cut == 0) return false;
     const std::string parent = path.substr(0, cut);
     if (!CreateFolderPath(parent)) {
@@ -115,18 +115,7 @@ HRESULT Tessary::MoveFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite)
   HRESULT hr = PathArgument(source, &from);
   if (SUCCEEDED(hr)) hr = PathArgument(destination, &to);
   if (FAILED(hr)) return hr;
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!::GetVersionExA(&version)) return ReportLastWin32Error();
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-    DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (tessary::FromVariantBool(overwrite)) flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return ReportLastWin32Error();
-    return S_OK;
-  }
-  if (!::CopyFileA(from.c_str(), to.c_str(), FALSE)) return ReportLastWin32Error();
-  if (!::DeleteFileA(from.c_str())) return ReportLastWin32Error();
-  return S_OK;
+  return tessary::MoveItem(kErrorClass, from, to, tessary::FromVariantBool(overwrite));
 }
 
 HRESULT Tessary::CopyFile(BSTR source, BSTR destination, VARIANT_BOOL overwrite) {
@@ -209,7 +198,7 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
     return ReportError(SystemText(error).c_str(), 0);
   }
   // Matches are named relative to the folder part of the file pattern.
-  const size_t cut = LastSeparator(spec);
+  const size_t cut = winpath::LastSeparator(spec);
   std::string folder = cut == std::string::npos ? std::string() : spec.substr(0, cut + 1);
   if (folder.empty() && spec.size() >= 2 && spec[1] == ':') folder = spec.substr(0, 2);
   // A match that cannot be looked at, or a search that cannot go on, is a
@@ -332,7 +321,7 @@ HRESULT Tessary::DriveExists(BSTR drive_spec, VARIANT_BOOL* exists) {
   *exists = VARIANT_FALSE;
   std::string spec;
   if (FAILED(tessary::ToAnsiPath(drive_spec, &spec))) return S_OK;
-  if (spec.size() >= 2 && spec[0] == '\\' && spec[1] == '\\') {
+  if (winpath::IsUnc(spec, winpath::Separators::kBackslash)) {
     *exists = tessary::ToVariantBool(::GetFileAttributesA(spec.c_str()) != INVALID_FILE_ATTRIBUTES);
     return S_OK;
   }
@@ -349,7 +338,7 @@ HRESULT Tessary::CreateFolder(BSTR path, IFolder** folder) {
   std::string target;
   HRESULT hr = PathArgument(path, &target);
   if (FAILED(hr)) return hr;
-  if (!target.empty() && (target.back() == '\\' || target.back() == '/')) target.pop_back();
+  if (!target.empty() && winpath::IsSeparator(target.back())) target.pop_back();
   if (!CreateFolderPath(target)) return ReportLastWin32Error();
   return tessary::NewFolder(path, folder);
 }

@@ -7,7 +7,10 @@
 #include "frame/values.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
+#include "platform/winpath.h"
 #include "root/tessary.h"
+
+namespace winpath = tessary::winpath;
 
 namespace {
 
@@ -35,38 +38,23 @@ std::string FinalComponent(const std::string& path) {
 }  // namespace
 
 HRESULT Tessary::BuildPath(BSTR path, BSTR name, BSTR* result) {
-  std::string left = Argument(path);
-  const std::string right = Argument(name);
-  std::string joined;
   // Exactly one backslash at the joint when both parts are given; a forward
   // slash is not taken for a separator here.
-  const bool left_ends = !left.empty() && left.back() == '\\';
-  const bool right_starts = !right.empty() && right.front() == '\\';
-  if (left_ends || right_starts) {
-    if (left_ends && right_starts) left.pop_back();
-    joined = left + right;
-  } else {
-    joined = left;
-    if (!right.empty()) joined += (left.empty() ? "" : "\\") + right;
-  }
-  return ReturnAnsi(joined, result);
+  return ReturnAnsi(winpath::Combine(Argument(path), Argument(name)), result);
 }
 
 HRESULT Tessary::GetDriveName(BSTR path, BSTR* result) {
   const std::string p = Argument(path);
+  // The drive of a UNC path is its server and share; the folders below the
+  // share are no part of it. A server alone, or a share name that is empty,
+  // is no drive. Only the backslash separates here.
+  const winpath::Root root = winpath::ParseRoot(p, winpath::Separators::kBackslash);
   std::string drive;
-  if (p.size() >= 2 && p[1] == ':' &&
-      ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'))) {
+  if (root.kind == winpath::RootKind::kDriveRelative ||
+      root.kind == winpath::RootKind::kDriveAbsolute) {
     drive = p.substr(0, 2);
-  } else if (p.size() > 2 && p[0] == '\\' && p[1] == '\\') {
-    // The drive of a UNC path is its server and share; the folders below
-    // the share are no part of it. A server alone, or a share name that
-    // is empty, is no drive.
-    const size_t server_end = p.find('\\', 2);
-    if (server_end != std::string::npos && server_end > 2 && server_end + 1 < p.size() &&
-        p[server_end + 1] != '\\') {
-      drive = p.substr(0, p.find('\\', server_end + 1));
-    }
+  } else if (root.kind == winpath::RootKind::kUnc && !root.server.empty() && !root.share.empty()) {
+    drive = p.substr(0, root.length);
   }
   return ReturnAnsi(drive, result);
 }
@@ -120,9 +108,8 @@ HRESULT Tessary::GetTempName(BSTR* result) {
   if (length == 0 || length >= MAX_PATH) return ReportLastWin32Error();
   char name[MAX_PATH] = {0};
   if (::GetTempFileNameA(folder, "rad", 0, name) == 0) return ReportLastWin32Error();
-  const std::string full = name;
-  size_t cut = full.rfind('\\');
-  return ReturnAnsi(cut == std::string::npos ? full : full.substr(cut + 1), result);
+  return ReturnAnsi(std::string(winpath::AfterLastSeparator(name, winpath::Separators::kBackslash)),
+                    result);
 }
 
 HRESULT Tessary::GetSpecialFolder(SpecialFolderConst which, IFolder** folder) {

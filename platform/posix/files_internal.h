@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,7 +119,7 @@ void ShareClose(const void* owner, const FileId& id);
 DWORD ShareCheck(const FileId& id, int fd, DWORD access, DWORD share);
 
 // ---------------------------------------------------------------------------
-// Metadata (files.cpp)
+// Metadata (files_attributes.cpp)
 
 struct FileInfo {
   mode_t mode = 0;
@@ -154,6 +155,64 @@ DWORD VolumeSerialOf(dev_t dev);
 // ERROR_PATH_NOT_FOUND when a folder on the way is missing.
 DWORD ErrorForPath(int err, sys::ErrnoOp op, const std::string& host);
 
+// ---------------------------------------------------------------------------
+// Handles (files_handles.cpp)
+
+constexpr DWORD kReadData = FILE_READ_DATA;
+constexpr DWORD kWriteData = FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+// What a HANDLE of the file services stands for.
+struct FileObject {
+  int fd = -1;
+  DWORD access = 0;  // generic rights already expanded
+  DWORD share = 0;
+  bool is_dir = false;
+  bool seekable = true;
+  bool registered = false;
+  FileId id;
+  std::string full;  // the Windows full path the handle was opened by
+
+  std::mutex mutex;  // the file pointer
+  int64_t position = 0;
+
+  ~FileObject() {
+    if (registered) ShareClose(this, id);
+    if (fd >= 0) sys::close(fd);
+  }
+};
+
+// The table of open handles: an object is reachable by its HANDLE from
+// PublishFile until UnpublishFile; LookupFile keeps it alive for the call that holds it.
+HANDLE PublishFile(std::shared_ptr<FileObject> object);
+std::shared_ptr<FileObject> LookupFile(HANDLE handle);
+std::shared_ptr<FileObject> UnpublishFile(HANDLE handle);
+
+// The final component of a Windows full path, trailing separators aside;
+// empty for a root.
+std::string_view LastComponent(std::string_view full);
+
+struct OpenResult {
+  std::shared_ptr<FileObject> object;
+  bool existed = false;
+};
+DWORD OpenFile(const HostPath& path, DWORD desired_access, DWORD share, DWORD disposition,
+               DWORD flags, OpenResult* result);
+DWORD Seek(FileObject* object, int64_t distance, DWORD method, int64_t* position);
+int Transfer(FileObject* object, bool write, void* data, size_t size, size_t* done);
+// Whether the host file described by `info` may be deleted now.
+DWORD CheckDeleteSharing(const std::string& host, const FileInfo& info);
+
+// ---------------------------------------------------------------------------
+// Copy and move (files_copy.cpp)
+
+// Syncs the folder holding a host path; 0 or errno.
+int FsyncFolderOf(const std::string& host);
+std::string FolderOf(const std::string& host);
+void SplitHost(const std::string& host, std::string* folder, std::string* name);
+int FolderListsBoth(const std::string& folder, const std::string& a, const std::string& b,
+                    bool* both);
+int RenameEntry(const std::string& from, const std::string& to);
+
 inline BOOL FailWith(DWORD error) {
   SetLastError(error);
   return FALSE;
@@ -164,10 +223,11 @@ inline BOOL FailWith(DWORD error) {
 // else the size needed including the terminator (and the buffer untouched).
 DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
 
-// The copy behind CopyFileA and the cross-volume MoveFileExA: writes a
-// temporary sibling of the destination and renames it into place, so a
-// failure leaves no partial destination. `durable` flushes the copy and its
-// folder before returning.
+// The copy behind CopyFileA and the cross-volume MoveFileExA (files_copy.cpp):
+// a new destination is written in place, an existing one replaced through a
+// temporary sibling renamed over it (see WriteCopyAt), so a failure leaves no
+// partial destination. `durable` flushes the copy and its folder before
+// returning.
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
 // Hands every name of an open directory stream ("." and ".." too) to
 // `visit`, then closes the stream; 0 or the errno that ended the reading.

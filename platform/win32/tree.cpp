@@ -9,6 +9,8 @@
 #include <new>
 #include <string>
 
+#include "platform/winpath.h"
+
 namespace {
 
 struct TreeFolder {
@@ -39,9 +41,7 @@ bool EntryPath(HANDLE handle, LPCSTR name, std::string* out) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  *out = folder->path;
-  if (out->empty() || out->back() != '\\') *out += '\\';
-  *out += name;
+  *out = tessary::winpath::Join(folder->path, name);
   if (out->size() >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
@@ -107,8 +107,7 @@ EXTERN_C {
     for (;;) {
       if (!folder->started) {
         folder->started = true;
-        const std::string pattern =
-            folder->path + (!folder->path.empty() && folder->path.back() == '\\' ? "*" : "\\*");
+        const std::string pattern = tessary::winpath::Join(folder->path, "*");
         if (pattern.size() >= MAX_PATH) {
           SetLastError(ERROR_FILENAME_EXCED_RANGE);
           return FALSE;

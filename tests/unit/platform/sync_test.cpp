@@ -1,4 +1,4 @@
-// The thread's last error, interlocked counts, critical sections, GUID text
+// The thread's last error, critical sections, GUID text
 // and the debugger output channel.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -22,24 +22,6 @@ TEST(LastError, IsPerThreadAndIndependentOfErrno) {
   worker.join();
   EXPECT_EQ(0u, in_thread);
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-}
-
-TEST(Interlocked, CountsFromManyThreads) {
-  LONG volatile count = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 10000; ++i) {
-        InterlockedIncrement(&count);
-        InterlockedIncrement(&count);
-        InterlockedDecrement(&count);
-      }
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(40000, count);
-  EXPECT_EQ(40001, InterlockedIncrement(&count));
-  EXPECT_EQ(40000, InterlockedDecrement(&count));
 }
 
 TEST(CriticalSection, IsReentrantAndExcludesOtherThreads) {

@@ -191,33 +191,77 @@ TEST(WinPath, ForbiddenCharactersTable) {
   EXPECT_FALSE(HasWildcards("a.b"));
 }
 
-TEST(WinPath, SplitPathTable) {
+TEST(WinPath, BackslashOnlyRootsTable) {
+  // The component's own rules (GetDriveName, a drive specification) take a
+  // forward slash for an ordinary character.
+  const RootCase cases[] = {
+      {"\\\\srv\\sh\\x", RootKind::kUnc, 8, "srv", "sh"},
+      {"\\\\srv/sh\\x", RootKind::kUnc, 10, "srv/sh", "x"},
+      {"//srv/sh", RootKind::kRelative, 0, "", ""},
+      {"\\/srv", RootKind::kRooted, 1, "", ""},
+      {"C:/x", RootKind::kDriveRelative, 2, "", ""},
+      {"\\\\srv\\", RootKind::kUnc, 6, "srv", ""},
+  };
+  for (const RootCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Root root = ParseRoot(c.path, Separators::kBackslash);
+    EXPECT_EQ(c.kind, root.kind);
+    EXPECT_EQ(c.length, root.length);
+    EXPECT_EQ(c.server, root.server);
+    EXPECT_EQ(c.share, root.share);
+    EXPECT_EQ(root.kind == RootKind::kUnc, IsUnc(c.path, Separators::kBackslash));
+  }
+  EXPECT_TRUE(IsUnc("//srv"));
+  EXPECT_FALSE(IsUnc("\\x"));
+}
+
+TEST(WinPath, LastSeparatorTable) {
   const struct {
     const char* path;
-    const char* drive;
-    const char* dir;
-    const char* fname;
-    const char* ext;
+    const char* after_either;
+    const char* after_backslash;
   } cases[] = {
-      {"C:\\a\\b.tar.gz", "C:", "\\a\\", "b.tar", ".gz"},
-      {"C:\\a\\readme", "C:", "\\a\\", "readme", ""},
-      {"C:\\a\\", "C:", "\\a\\", "", ""},
-      {"C:", "C:", "", "", ""},
-      {"C:x.y", "C:", "", "x", ".y"},
-      {"\\\\srv\\sh\\x.y", "", "\\\\srv\\sh\\", "x", ".y"},
-      {"name", "", "", "name", ""},
-      {"a/b.c", "", "a/", "b", ".c"},
-      {".profile", "", "", "", ".profile"},
-      {"", "", "", "", ""},
+      {"C:\\a\\b.txt", "b.txt", "b.txt"},
+      {"C:\\a/b.txt", "b.txt", "a/b.txt"},
+      {"a/b\\", "", ""},
+      {"name", "name", "name"},
+      {"", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    const SplitParts parts = SplitPath(c.path);
-    EXPECT_EQ(c.drive, parts.drive);
-    EXPECT_EQ(c.dir, parts.dir);
-    EXPECT_EQ(c.fname, parts.fname);
-    EXPECT_EQ(c.ext, parts.ext);
+    EXPECT_EQ(c.after_either, AfterLastSeparator(c.path));
+    EXPECT_EQ(c.after_backslash, AfterLastSeparator(c.path, Separators::kBackslash));
   }
+  EXPECT_EQ(4u, LastSeparator("C:\\a/b"));
+  EXPECT_EQ(2u, LastSeparator("C:\\a/b", Separators::kBackslash));
+  EXPECT_EQ(std::string::npos, LastSeparator("ab"));
+}
+
+TEST(WinPath, JoinTable) {
+  const struct {
+    const char* left;
+    const char* right;
+    const char* join;            // a name in a folder
+    const char* join_subfolder;  // a subfolder in a walk
+    const char* combine;         // BuildPath
+  } cases[] = {
+      {"C:\\a", "b", "C:\\a\\b", "C:\\a\\b", "C:\\a\\b"},
+      {"C:\\", "b", "C:\\b", "C:\\\\b", "C:\\b"},
+      {"C:\\a\\", "\\b", "C:\\a\\\\b", "C:\\a\\\\\\b", "C:\\a\\b"},
+      {"C:\\a", "\\b", "C:\\a\\\\b", "C:\\a\\\\b", "C:\\a\\b"},
+      {"C:/a/", "b", "C:/a/\\b", "C:/a/\\b", "C:/a/\\b"},
+      {"", "b", "\\b", "\\b", "b"},
+      {"a", "", "a\\", "a\\", "a"},
+      {"", "", "\\", "\\", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.left) + " + " + c.right);
+    EXPECT_EQ(c.join, Join(c.left, c.right));
+    EXPECT_EQ(c.join_subfolder, JoinSubfolder(c.left, c.right));
+    EXPECT_EQ(c.combine, Combine(c.left, c.right));
+  }
+  EXPECT_EQ("C:\\a\\", WithFinalBackslash("C:\\a"));
+  EXPECT_EQ("C:\\a\\", WithFinalBackslash("C:\\a\\"));
 }
 
 TEST(WinPath, MatchPatternTable) {

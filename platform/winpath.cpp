@@ -5,9 +5,9 @@
 namespace tessary::winpath {
 namespace {
 
-size_t NextSeparator(std::string_view path, size_t from) {
+size_t NextSeparator(std::string_view path, size_t from, Separators which = Separators::kEither) {
   for (size_t i = from; i < path.size(); ++i) {
-    if (IsSeparator(path[i])) return i;
+    if (IsSeparator(path[i], which)) return i;
   }
   return path.size();
 }
@@ -38,24 +38,24 @@ void AddComponents(std::string_view rest, std::vector<std::string>* components,
 
 }  // namespace
 
-Root ParseRoot(std::string_view path) {
+Root ParseRoot(std::string_view path, Separators which) {
   Root root;
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+  if (IsUnc(path, which)) {
     root.kind = RootKind::kUnc;
-    const size_t server_end = NextSeparator(path, 2);
+    const size_t server_end = NextSeparator(path, 2, which);
     root.server = path.substr(2, server_end - 2);
     if (server_end >= path.size()) {
       root.length = path.size();
       return root;
     }
-    const size_t share_end = NextSeparator(path, server_end + 1);
+    const size_t share_end = NextSeparator(path, server_end + 1, which);
     root.share = path.substr(server_end + 1, share_end - server_end - 1);
     root.length = share_end;
     return root;
   }
   if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
     root.drive = path[0];
-    if (path.size() >= 3 && IsSeparator(path[2])) {
+    if (path.size() >= 3 && IsSeparator(path[2], which)) {
       root.kind = RootKind::kDriveAbsolute;
       root.length = 3;
     } else {
@@ -64,7 +64,7 @@ Root ParseRoot(std::string_view path) {
     }
     return root;
   }
-  if (!path.empty() && IsSeparator(path[0])) {
+  if (!path.empty() && IsSeparator(path[0], which)) {
     root.kind = RootKind::kRooted;
     root.length = 1;
     return root;
@@ -234,28 +234,45 @@ bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
-SplitParts SplitPath(std::string_view path) {
-  SplitParts parts;
-  if (path.size() >= 2 && path[1] == ':') {
-    parts.drive.assign(path.substr(0, 2));
-    path.remove_prefix(2);
+size_t LastSeparator(std::string_view path, Separators which) {
+  return path.find_last_of(which == Separators::kEither ? "\\/" : "\\");
+}
+
+std::string_view AfterLastSeparator(std::string_view path, Separators which) {
+  const size_t cut = LastSeparator(path, which);
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string WithFinalBackslash(std::string_view folder) {
+  std::string out(folder);
+  if (out.empty() || out.back() != '\\') out += '\\';
+  return out;
+}
+
+std::string Join(std::string_view folder, std::string_view name) {
+  std::string out = WithFinalBackslash(folder);
+  out.append(name);
+  return out;
+}
+
+std::string JoinSubfolder(std::string_view folder, std::string_view name) {
+  std::string out(folder);
+  out += '\\';
+  out.append(name);
+  return out;
+}
+
+std::string Combine(std::string_view left, std::string_view right) {
+  const bool left_ends = !left.empty() && left.back() == '\\';
+  const bool right_starts = !right.empty() && right.front() == '\\';
+  std::string out(left);
+  if (left_ends && right_starts) {
+    out.pop_back();
+  } else if (!left_ends && !right_starts && !left.empty() && !right.empty()) {
+    out += '\\';
   }
-  size_t last_sep = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsSeparator(path[i])) last_sep = i;
-  }
-  if (last_sep != std::string_view::npos) {
-    parts.dir.assign(path.substr(0, last_sep + 1));
-    path.remove_prefix(last_sep + 1);
-  }
-  const size_t dot = path.rfind('.');
-  if (dot != std::string_view::npos) {
-    parts.fname.assign(path.substr(0, dot));
-    parts.ext.assign(path.substr(dot));
-  } else {
-    parts.fname.assign(path);
-  }
-  return parts;
+  out.append(right);
+  return out;
 }
 
 namespace {
