@@ -47,7 +47,7 @@ HRESULT Folder::get_Files(IFileCollection** files) {
     collection->Release();
     return ReportError("Invalid Folder Name", 0);
   }
-  const std::string folder = full_path_ + (full_path_.back() == '\\' ? "" : "\\");
+  const std::string folder = tessary::winpath::WithFinalBackslash(full_path_);
   hr = ForEachMatch(*this, [&](HANDLE search, const WIN32_FIND_DATAA& entry) -> HRESULT {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
     File* file = nullptr;

@@ -1,4 +1,3 @@
-#ifdef _WIN32
 #include "frame/typeinfo_cache.h"
 
 #include "frame/class_table.h"
@@ -55,4 +54,3 @@ void ReleaseTypeInfoCache() {
 }
 
 }  // namespace tessary
-#endif
