@@ -577,8 +577,11 @@ void Call(Input& in, Pool& pool) {
     SysFreeString(excep.bstrDescription);
     SysFreeString(excep.bstrHelpFile);
   }
-  // A result only comes with success.
-  if (FAILED(hr) && result.vt != VT_EMPTY) __builtin_trap();
+  // A failure gives no result, or the empty value of the member's type (a
+  // null object or string, zero), which owns nothing.
+  if (FAILED(hr) && result.vt != VT_EMPTY &&
+      ((result.vt & (VT_BYREF | VT_ARRAY)) != 0 || result.llVal != 0))
+    __builtin_trap();
   TakeResult(pool, &result);
   for (size_t i = 0; i < kMaxArgs; ++i) {
     VariantClear(&args[i]);
