@@ -92,6 +92,7 @@ bool SplitFullPath(std::string_view full, FullPathParts* parts) {
     return false;
   }
   std::string_view rest = full.substr(root.length);
+  parts->components.reserve(16);
   size_t pos = 0;
   while (pos < rest.size()) {
     const size_t end = NextSeparator(rest, pos);
@@ -110,6 +111,7 @@ bool FullPath(std::string_view path, std::string_view current, std::string* out,
 
   std::string prefix;  // "C:" or "\\server\share"
   std::vector<std::string> components;
+  components.reserve(16);
   std::string_view rest = path.substr(root.length);
 
   auto start_from = [&](std::string_view base, bool root_only) {

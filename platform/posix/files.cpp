@@ -63,9 +63,9 @@ std::string_view NameOf(const HostPath& path) { return files::LastComponent(path
 
 HANDLE OpenByName(LPCSTR name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   HostPath path;
-  const bool changes = disposition != OPEN_EXISTING ||
-                       (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA |
-                                  FILE_APPEND_DATA | DELETE)) != 0;
+  const bool changes =
+      disposition != OPEN_EXISTING ||
+      (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE)) != 0;
   DWORD error = files::ResolvePath(name, changes ? PathUse::kChange : PathUse::kName, &path);
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
@@ -545,8 +545,9 @@ EXTERN_C {
 
   DWORD GetFileAttributesA(LPCSTR lpFileName) {
     return tessary::GuardWin32<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
+      // The path as spelt first: only a miss looks for the name in another case.
       HostPath path;
-      const DWORD error = files::ResolvePath(lpFileName, PathUse::kName, &path);
+      DWORD error = files::ResolvePathAsSpelt(lpFileName, PathUse::kName, &path);
       if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_FILE_ATTRIBUTES;
@@ -556,6 +557,14 @@ EXTERN_C {
       // target is gone is still an item in its folder.
       FileInfo info;
       int err = files::StatPath(path.host, false, &info);
+      if ((err == ENOENT || err == ENOTDIR) && path.unmatched) {
+        error = files::ResolvePath(lpFileName, PathUse::kName, &path);
+        if (error != ERROR_SUCCESS) {
+          SetLastError(error);
+          return INVALID_FILE_ATTRIBUTES;
+        }
+        err = files::StatPath(path.host, false, &info);
+      }
       if (err != 0) {
         SetLastError(files::ErrorForPath(err, ErrnoOp::kStat, path.host));
         return INVALID_FILE_ATTRIBUTES;

@@ -65,6 +65,9 @@ struct HostPath {
   size_t name_offset = 0;  // the final component in `full`; npos for a root or "dir\"
   bool is_root = false;    // a drive or share root
   bool trailing_separator = false;
+  // Mapped as spelt on a drive that ignores case, without looking at the
+  // disk (ResolvePathAsSpelt): a look that misses must resolve it again.
+  bool unmatched = false;
 };
 
 enum class PathUse {
@@ -82,6 +85,13 @@ enum class PathUse {
 // failure (Mapping::store_error) when the store cannot be used.
 __attribute__((visibility("default"))) DWORD ResolvePath(const char* path, PathUse use,
                                                          HostPath* out);
+
+// The same translation without the look-up of names in another case: the
+// path as spelt, with `unmatched` set where the drive ignores case. For a
+// caller that looks at the entry anyway and calls ResolvePath only when that
+// look misses, so an exact spelling costs no more than the caller's own look.
+__attribute__((visibility("default"))) DWORD ResolvePathAsSpelt(const char* path, PathUse use,
+                                                                HostPath* out);
 
 // Both names of a move or rename (PathUse::kChange). A destination that
 // reaches the source's own entry only by ignoring case keeps the given

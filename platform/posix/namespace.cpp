@@ -29,8 +29,10 @@
 // another file, or after ReloadNamespace(). Translating a path therefore
 // reads no store; a changed mapping takes effect in the next process. On a
 // drive that ignores case (the default) it costs one lstat of the whole path,
-// and more only when a name is missing as spelt (name_lookup.h); the tree
-// walks name entries relative to their folders and never come here.
+// and more only when a name is missing as spelt (name_lookup.h); a service
+// that looks at the entry anyway (GetFileAttributesA) maps it as spelt and
+// pays that only on a miss. The tree walks name entries relative to their
+// folders and never come here.
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -340,12 +342,12 @@ DWORD CurrentDirectoryFor(std::string_view path, std::string* current) {
 
 std::shared_ptr<const Mapping> CurrentMapping() {
   const char* env = getenv("TESSARY_REGISTRY");
-  const std::string location = env != nullptr ? env : "";
+  const std::string_view location = env != nullptr ? env : "";
   Cache& cache = TheCache();
   std::lock_guard<std::mutex> lock(cache.mutex);
   if (!cache.loaded || cache.location != location) {
     cache.mapping = LoadMapping();
-    cache.location = location;
+    cache.location.assign(location);
     cache.loaded = true;
   }
   return cache.mapping;
@@ -407,7 +409,9 @@ DWORD CurrentDirectory(std::string* out) {
   return ERROR_SUCCESS;
 }
 
-DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
+namespace {
+
+DWORD Resolve(const char* path, PathUse use, bool look_up_case, HostPath* out) {
   *out = HostPath();
   if (path == nullptr || *path == '\0') return ERROR_PATH_NOT_FOUND;
   const std::string_view input(path);
@@ -456,7 +460,8 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
     out->host = share->folder;
     exact_names = share->exact_names;
   }
-  if (exact_names) {
+  if (exact_names || !look_up_case) {
+    out->unmatched = !exact_names && !parts.components.empty();
     for (std::string_view component : parts.components) {
       if (out->host.back() != '/') out->host += '/';
       out->host.append(component);
@@ -476,6 +481,16 @@ DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
   out->is_root = parts.components.empty();
   out->trailing_separator = parts.trailing_separator;
   return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ResolvePath(const char* path, PathUse use, HostPath* out) {
+  return Resolve(path, use, true, out);
+}
+
+DWORD ResolvePathAsSpelt(const char* path, PathUse use, HostPath* out) {
+  return Resolve(path, use, false, out);
 }
 
 DWORD ResolveMove(const char* from_text, const char* to_text, HostPath* from, HostPath* to) {
