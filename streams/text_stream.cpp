@@ -124,6 +124,98 @@ bool PlainAscii(const char* bytes, size_t n) {
   return true;
 }
 
+// Where a 128-byte request holds CR and LF (bit i for byte i), and whether
+// it holds a NUL or a byte above ASCII anywhere.
+struct ChunkMasks {
+  uint64_t cr[2];
+  uint64_t lf[2];
+  bool plain;
+};
+
+ChunkMasks ScanChunk(const char* bytes) {
+  ChunkMasks m = {{0, 0}, {0, 0}, true};
+#if defined(__SSE2__)
+  // Written out, so every mask stays in a register.
+  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCR));
+  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLF));
+  __m128i v[8];
+  for (int k = 0; k < 8; ++k)
+    v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+  const auto bits = [](__m128i a, __m128i b) {
+    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))));
+  };
+  for (int half = 0; half < 2; ++half) {
+    const __m128i* h = v + 4 * half;
+    m.cr[half] =
+        bits(h[0], cr) | bits(h[1], cr) << 16 | bits(h[2], cr) << 32 | bits(h[3], cr) << 48;
+    m.lf[half] =
+        bits(h[0], lf) | bits(h[1], lf) << 16 | bits(h[2], lf) << 32 | bits(h[3], lf) << 48;
+  }
+  // A byte above ASCII sets a high bit of the OR; a NUL makes the minimum 0.
+  __m128i any = v[0];
+  __m128i least = v[0];
+  for (int k = 1; k < 8; ++k) {
+    any = _mm_or_si128(any, v[k]);
+    least = _mm_min_epu8(least, v[k]);
+  }
+  m.plain = _mm_movemask_epi8(_mm_or_si128(any, _mm_cmpeq_epi8(least, _mm_setzero_si128()))) == 0;
+#else
+  for (int i = 0; i < 128; ++i) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == 0 || b >= 0x80) m.plain = false;
+    if (b == kCR) m.cr[i / 64] |= uint64_t{1} << (i % 64);
+    if (b == kLF) m.lf[i / 64] |= uint64_t{1} << (i % 64);
+  }
+#endif
+  return m;
+}
+
+// The line a ReadLine finds in n bytes taken as 128-byte requests from the
+// first: `at` is where its CR LF starts, `end` where the request holding
+// the LF ends. False when a request on the way is not whole within the n
+// bytes, or holds a NUL or a byte above ASCII (there the code page, the NUL
+// cut or the character completion decide).
+bool FindAsciiLine(const char* bytes, size_t n, size_t* at, size_t* end) {
+  constexpr size_t kChunk = static_cast<size_t>(kLineChunk);
+  bool cr_before = false;
+  for (size_t start = 0; start + kChunk <= n; start += kChunk) {
+    const ChunkMasks m = ScanChunk(bytes + start);
+    if (!m.plain) return false;
+    *end = start + kChunk;
+    // A pair split by the request boundary ends the line first.
+    if (cr_before && (m.lf[0] & 1)) {
+      *at = start - 1;
+      return true;
+    }
+    const uint64_t low = m.cr[0] & ((m.lf[0] >> 1) | (m.lf[1] << 63));
+    if (low) {
+      *at = start + static_cast<size_t>(__builtin_ctzll(low));
+      return true;
+    }
+    const uint64_t high = m.cr[1] & (m.lf[1] >> 1);
+    if (high) {
+      *at = start + 64 + static_cast<size_t>(__builtin_ctzll(high));
+      return true;
+    }
+    cr_before = (m.cr[1] >> 63) != 0;
+  }
+  return false;
+}
+
+// n ASCII bytes into n code units elsewhere.
+void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+}
+
 // Widens n ASCII bytes that start at `units` into n code units there,
 // from the end backwards: each piece written lies above the bytes not read
 // yet, so the text is converted where it was read.
@@ -265,7 +357,9 @@ HRESULT TextStream::FinalConstruct() {
 
 HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
   auto hold = Lock();
-  HRESULT hr = inner_->Create(file_name, overwrite);
+  HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
+  hr = inner_->Create(file_name, overwrite);
   if (FAILED(hr)) return hr;
   const bool wide = tessary::FromVariantBool(unicode);
   if (wide) {
@@ -278,9 +372,11 @@ HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL 
 
 HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
   auto hold = Lock();
+  HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
   // A mode the open refuses anyway is refused before the format probe
   // below could create the file.
-  HRESULT hr = inner_->CheckMode(mode);
+  hr = inner_->CheckMode(mode);
   if (FAILED(hr)) return hr;
   bool wide = format == TristateTrue;
   if (format == TristateUseDefault) {
@@ -465,6 +561,55 @@ HRESULT TextStream::NextLine(BSTR* line) {
   return S_OK;
 }
 
+void TextStream::Settle() {
+  if (raw_ahead_ == 0) return;
+  const char* bytes = inner_->BytesBehind(raw_ahead_);
+  OLECHAR* out = ahead_.Extend(raw_ahead_);
+  WidenInto(bytes, raw_ahead_, out);
+  ahead_.Commit(raw_ahead_);
+  raw_ahead_ = 0;
+}
+
+void TextStream::KeepRaw() {
+  const size_t pending = ahead_.size();
+  if (unicode_ || raw_ahead_ > 0 || pending == 0 || pending >= kLineChunk) return;
+  const char* bytes = inner_->BytesBehind(pending);
+  if (!bytes) return;
+  // Equal values are all the next line needs: where they came from (a NUL
+  // cut, a completed character) does not matter.
+  const OLECHAR* chars = ahead_.data();
+  for (size_t i = 0; i < pending; ++i) {
+    if (chars[i] == 0 || chars[i] >= 0x80 || chars[i] != static_cast<unsigned char>(bytes[i]))
+      return;
+  }
+  raw_ahead_ = pending;
+  ahead_.Clear();
+}
+
+bool TextStream::FastLine(BSTR* line) {
+  if (unicode_ || !ahead_.empty()) return false;
+  size_t held = 0;
+  // The pending bytes and then the block: the first request is what tops
+  // them up to 128, each further one 128, all served from the block.
+  const char* bytes = inner_->HeldBytes(raw_ahead_, &held);
+  if (!bytes) return false;
+  size_t at = 0;
+  size_t end = 0;
+  if (!FindAsciiLine(bytes, raw_ahead_ + held, &at, &end)) return false;
+  BSTR result = nullptr;
+  if (line && at > 0) {
+    result = SysAllocStringLen(nullptr, static_cast<UINT>(at));
+    if (!result) return false;  // the general path reports it
+    WidenInto(bytes, at, result);
+  }
+  inner_->TakeHeld(end - raw_ahead_);
+  raw_ahead_ = end - (at + 2);
+  line_ = Saturate(static_cast<int64_t>(line_) + 1);
+  column_ = 1;
+  if (line) *line = result;
+  return true;
+}
+
 void TextStream::CountRead(const Text& text) {
   int64_t line = line_;
   int64_t column = column_;
@@ -508,7 +653,7 @@ HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty());
+  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty() && raw_ahead_ == 0);
   return S_OK;
 }
 
@@ -518,6 +663,7 @@ HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
+    Settle();
     // Taking two characters and putting them back in front of the rest is
     // looking at the first two of the look-ahead, filled up from the file.
     // A failed read is not reported: the answer reflects what is there.
@@ -541,6 +687,7 @@ HRESULT TextStream::Read(LONG characters, BSTR* text) {
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
   return NoThrow([&] {
+    Settle();
     Text taken;
     HRESULT hr = Take(static_cast<uint64_t>(characters), &taken);
     if (FAILED(hr)) return hr;
@@ -557,7 +704,13 @@ HRESULT TextStream::ReadLine(BSTR* line) {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  return NoThrow([&] { return NextLine(line); });
+  if (FastLine(line)) return S_OK;
+  return NoThrow([&] {
+    Settle();
+    HRESULT hr = NextLine(line);
+    KeepRaw();
+    return hr;
+  });
 }
 
 HRESULT TextStream::ReadAll(BSTR* text) {
@@ -567,6 +720,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
+    Settle();
     Text all;
     do {
       HRESULT hr = Take(kLineChunk, &all);
@@ -579,6 +733,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
 HRESULT TextStream::WriteText(BSTR text, bool line_break) {
   auto hold = Lock();
   return NoThrow([&] {
+    Settle();
     const size_t length = SysStringLen(text);
     size_t cut = 0;
     while (cut < length && text[cut] != 0) ++cut;
@@ -604,6 +759,7 @@ HRESULT TextStream::WriteBlankLines(LONG lines) {
   if (lines < 0) return Refuse("The number of lines must not be negative.");
   auto hold = Lock();
   return NoThrow([&] {
+    Settle();
     const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
     const size_t per_line = unicode_ ? 4 : 2;
     const uint64_t total = static_cast<uint64_t>(lines) * per_line;
@@ -628,6 +784,8 @@ HRESULT TextStream::Skip(LONG characters) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
+  hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
   return inner_->SkipBytes(unicode_ ? 2 * static_cast<int64_t>(characters) : characters);
 }
 
@@ -635,13 +793,20 @@ HRESULT TextStream::SkipLine() {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  return NoThrow([&] { return NextLine(nullptr); });
+  if (FastLine(nullptr)) return S_OK;
+  return NoThrow([&] {
+    Settle();
+    HRESULT hr = NextLine(nullptr);
+    KeepRaw();
+    return hr;
+  });
 }
 
 // What was taken from the file and not handed out goes with it: a closed
 // stream has nothing left to read.
 HRESULT TextStream::Close() {
   auto hold = Lock();
+  raw_ahead_ = 0;
   ahead_.Clear();
   ahead_.Trim();
   return inner_->Close();
