@@ -124,82 +124,21 @@ bool PlainAscii(const char* bytes, size_t n) {
   return true;
 }
 
-// Where a 128-byte request holds CR and LF (bit i for byte i), and whether
-// it holds a NUL or a byte above ASCII anywhere.
-struct ChunkMasks {
-  uint64_t cr[2];
-  uint64_t lf[2];
-  bool plain;
-};
-
-ChunkMasks ScanChunk(const char* bytes) {
-  ChunkMasks m = {{0, 0}, {0, 0}, true};
+// The first byte in [from, to) that is a NUL or above ASCII, or `to`.
+const char* PlainEnd(const char* from, const char* to) {
 #if defined(__SSE2__)
-  // Written out, so every mask stays in a register.
-  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCR));
-  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLF));
-  __m128i v[8];
-  for (int k = 0; k < 8; ++k)
-    v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
-  const auto bits = [](__m128i a, __m128i b) {
-    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))));
-  };
-  for (int half = 0; half < 2; ++half) {
-    const __m128i* h = v + 4 * half;
-    m.cr[half] =
-        bits(h[0], cr) | bits(h[1], cr) << 16 | bits(h[2], cr) << 32 | bits(h[3], cr) << 48;
-    m.lf[half] =
-        bits(h[0], lf) | bits(h[1], lf) << 16 | bits(h[2], lf) << 32 | bits(h[3], lf) << 48;
-  }
-  // A byte above ASCII sets a high bit of the OR; a NUL makes the minimum 0.
-  __m128i any = v[0];
-  __m128i least = v[0];
-  for (int k = 1; k < 8; ++k) {
-    any = _mm_or_si128(any, v[k]);
-    least = _mm_min_epu8(least, v[k]);
-  }
-  m.plain = _mm_movemask_epi8(_mm_or_si128(any, _mm_cmpeq_epi8(least, _mm_setzero_si128()))) == 0;
-#else
-  for (int i = 0; i < 128; ++i) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if (b == 0 || b >= 0x80) m.plain = false;
-    if (b == kCR) m.cr[i / 64] |= uint64_t{1} << (i % 64);
-    if (b == kLF) m.lf[i / 64] |= uint64_t{1} << (i % 64);
+  const __m128i zero = _mm_setzero_si128();
+  for (; to - from >= 16; from += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const int odd = _mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero)));
+    if (odd) return from + __builtin_ctz(static_cast<unsigned>(odd));
   }
 #endif
-  return m;
-}
-
-// The line a ReadLine finds in n bytes taken as 128-byte requests from the
-// first: `at` is where its CR LF starts, `end` where the request holding
-// the LF ends. False when a request on the way is not whole within the n
-// bytes, or holds a NUL or a byte above ASCII (there the code page, the NUL
-// cut or the character completion decide).
-bool FindAsciiLine(const char* bytes, size_t n, size_t* at, size_t* end) {
-  constexpr size_t kChunk = static_cast<size_t>(kLineChunk);
-  bool cr_before = false;
-  for (size_t start = 0; start + kChunk <= n; start += kChunk) {
-    const ChunkMasks m = ScanChunk(bytes + start);
-    if (!m.plain) return false;
-    *end = start + kChunk;
-    // A pair split by the request boundary ends the line first.
-    if (cr_before && (m.lf[0] & 1)) {
-      *at = start - 1;
-      return true;
-    }
-    const uint64_t low = m.cr[0] & ((m.lf[0] >> 1) | (m.lf[1] << 63));
-    if (low) {
-      *at = start + static_cast<size_t>(__builtin_ctzll(low));
-      return true;
-    }
-    const uint64_t high = m.cr[1] & (m.lf[1] >> 1);
-    if (high) {
-      *at = start + 64 + static_cast<size_t>(__builtin_ctzll(high));
-      return true;
-    }
-    cr_before = (m.cr[1] >> 63) != 0;
+  for (; from < to; ++from) {
+    const unsigned char b = static_cast<unsigned char>(*from);
+    if (b == 0 || b >= 0x80) return from;
   }
-  return false;
+  return to;
 }
 
 // n ASCII bytes into n code units elsewhere.
@@ -562,6 +501,7 @@ HRESULT TextStream::NextLine(BSTR* line) {
 }
 
 void TextStream::Settle() {
+  checked_end_ = nullptr;  // the inner stream may read into its block next
   if (raw_ahead_ == 0) return;
   const char* bytes = inner_->BytesBehind(raw_ahead_);
   OLECHAR* out = ahead_.Extend(raw_ahead_);
@@ -593,9 +533,28 @@ bool TextStream::FastLine(BSTR* line) {
   // them up to 128, each further one 128, all served from the block.
   const char* bytes = inner_->HeldBytes(raw_ahead_, &held);
   if (!bytes) return false;
+  const size_t n = raw_ahead_ + held;
+  // The first CR LF in the bytes is the one the requests find, wherever
+  // their ends fall, as long as every request up to the one holding the LF
+  // is plain ASCII (else a NUL cut or the code page decides).
   size_t at = 0;
-  size_t end = 0;
-  if (!FindAsciiLine(bytes, raw_ahead_ + held, &at, &end)) return false;
+  for (;;) {
+    const void* cr = std::memchr(bytes + at, kCR, n - at);
+    if (!cr) return false;
+    at = static_cast<size_t>(static_cast<const char*>(cr) - bytes);
+    if (at + 1 >= n) return false;  // what follows is not read yet
+    if (bytes[at + 1] == kLF) break;
+    ++at;
+  }
+  constexpr size_t kChunk = static_cast<size_t>(kLineChunk);
+  const size_t end = (at + 1) / kChunk * kChunk + kChunk;
+  if (end > n) return false;
+  // Each byte of the block is checked once: the pending ones already were.
+  if (checked_end_ < bytes + raw_ahead_) checked_end_ = bytes + raw_ahead_;
+  if (checked_end_ < bytes + end) {
+    checked_end_ = PlainEnd(checked_end_, bytes + n);
+    if (checked_end_ < bytes + end) return false;
+  }
   BSTR result = nullptr;
   if (line && at > 0) {
     result = SysAllocStringLen(nullptr, static_cast<UINT>(at));
@@ -807,6 +766,7 @@ HRESULT TextStream::SkipLine() {
 HRESULT TextStream::Close() {
   auto hold = Lock();
   raw_ahead_ = 0;
+  checked_end_ = nullptr;
   ahead_.Clear();
   ahead_.Trim();
   return inner_->Close();

@@ -119,8 +119,8 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   void CountRead(const Text& text);
   // ReadLine over the inner stream's read-ahead block, for ANSI text made
   // of whole 128-byte requests of ASCII without NUL: the same requests, made
-  // in memory, and the line widened straight into its BSTR. False, with
-  // nothing taken, where the general path must run.
+  // in memory, the break found by memchr and the line widened straight into
+  // its BSTR. False, with nothing taken, where the general path must run.
   bool FastLine(BSTR* line);
   // Moves the pending characters kept as bytes into the look-ahead; every
   // member that touches the look-ahead or the inner stream calls it first.
@@ -140,6 +140,9 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   // ahead_, which is then empty. The block keeps them until the next read,
   // skip or close of the inner stream, and Settle runs before any.
   size_t raw_ahead_ = 0;
+  // The block's bytes before this (from the pending ones on) are known to
+  // be plain ASCII without NUL; null once the block may have changed.
+  const char* checked_end_ = nullptr;
   LONG line_ = 1;
   LONG column_ = 1;
   bool last_read_cr_ = false;
