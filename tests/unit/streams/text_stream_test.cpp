@@ -867,4 +867,21 @@ TEST_F(TextStreamTest, LinesAroundRequestAndBlockEndsMatchTheRequestScheme) {
   }
 }
 
+// What another stream writes after a line was read shows from the next
+// request on; the characters already taken stay as they were.
+TEST_F(TextStreamTest, LinesSeeWritesThroughOtherStreamsFromTheNextRequest) {
+  Put("f", "line1\r\n" + std::string(200, 'a') + "\r\nend\r\n" + std::string(1000, 'z'));
+  ITextStream* reader = Open("f");
+  EXPECT_EQ("line1", ReadLine(reader));  // bytes 7..127 are taken
+  ITextStream* writer = Open("f", ForWriting);
+  const std::string changed = "line1\r\naaaQQ" + std::string(118, 'a') + "XY";
+  ASSERT_EQ(S_OK, writer->Write(B(changed).get()));
+  writer->Release();
+  EXPECT_EQ(std::string(123, 'a') + "XY" + std::string(75, 'a'), ReadLine(reader));
+  EXPECT_EQ("end", ReadLine(reader));
+  EXPECT_EQ(std::string(1000, 'z'), ReadLine(reader));
+  EXPECT_TRUE(AtEnd(reader));
+  reader->Release();
+}
+
 }  // namespace
