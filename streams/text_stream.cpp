@@ -550,7 +550,7 @@ bool TextStream::FastLine(BSTR* line) {
   const size_t end = (at + 1) / kChunk * kChunk + kChunk;
   if (end > n) return false;
   // Each byte of the block is checked once: the pending ones already were.
-  if (checked_end_ < bytes + raw_ahead_) checked_end_ = bytes + raw_ahead_;
+  if (!checked_end_ || checked_end_ < bytes + raw_ahead_) checked_end_ = bytes + raw_ahead_;
   if (checked_end_ < bytes + end) {
     checked_end_ = PlainEnd(checked_end_, bytes + n);
     if (checked_end_ < bytes + end) return false;
