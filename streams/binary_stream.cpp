@@ -289,6 +289,20 @@ bool BinaryStream::ReadRaw(void* dest, size_t count, size_t* got) {
   return true;
 }
 
+const char* BinaryStream::HeldBytes(size_t behind, size_t* held) {
+  *held = 0;
+  if (!read_ahead_ || !block_ || behind > block_pos_) return nullptr;
+  // A write since the block was read sends the next read to the file.
+  if (generation_ && generation_->Load() != seen_generation_) return nullptr;
+  *held = block_len_ - block_pos_;
+  return block_.get() + block_pos_ - behind;
+}
+
+const char* BinaryStream::BytesBehind(size_t n) const {
+  if (!read_ahead_ || !block_ || n > block_pos_) return nullptr;
+  return block_.get() + block_pos_ - n;
+}
+
 HRESULT BinaryStream::ReadBytes(uint64_t count, std::string* bytes) {
   const size_t before = bytes->size();
   HRESULT hr = ReadMore(count, bytes);

@@ -95,6 +95,18 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
   [[nodiscard]] HRESULT FileSize(uint64_t* size);
   bool at_end() const { return at_end_; }
 
+  // For a reader that carves its own requests out of the read-ahead block.
+  // The bytes from `behind` before the read position on, with the count
+  // held after the position in `held`; null when reads do not come from a
+  // block (or the block is stale, or fewer bytes precede the position).
+  // Requests of up to `held` bytes would be served from exactly these bytes,
+  // so TakeHeld(n) with n <= held is such a request, made in memory.
+  const char* HeldBytes(size_t behind, size_t* held);
+  void TakeHeld(size_t n) { block_pos_ += n; }
+  // The `n` bytes before the read position, still in the block until the
+  // next read, skip or close; null when they are not there.
+  const char* BytesBehind(size_t n) const;
+
  private:
   // Takes over a handle just opened: closes the previous one, decides
   // whether to read ahead and joins the file's write generation.

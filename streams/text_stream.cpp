@@ -124,6 +124,37 @@ bool PlainAscii(const char* bytes, size_t n) {
   return true;
 }
 
+// The first byte in [from, to) that is a NUL or above ASCII, or `to`.
+const char* PlainEnd(const char* from, const char* to) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; to - from >= 16; from += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const int odd = _mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero)));
+    if (odd) return from + __builtin_ctz(static_cast<unsigned>(odd));
+  }
+#endif
+  for (; from < to; ++from) {
+    const unsigned char b = static_cast<unsigned char>(*from);
+    if (b == 0 || b >= 0x80) return from;
+  }
+  return to;
+}
+
+// n ASCII bytes into n code units elsewhere.
+void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  }
+#endif
+  for (; i < n; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+}
+
 // Widens n ASCII bytes that start at `units` into n code units there,
 // from the end backwards: each piece written lies above the bytes not read
 // yet, so the text is converted where it was read.
@@ -265,7 +296,9 @@ HRESULT TextStream::FinalConstruct() {
 
 HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
   auto hold = Lock();
-  HRESULT hr = inner_->Create(file_name, overwrite);
+  HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
+  hr = inner_->Create(file_name, overwrite);
   if (FAILED(hr)) return hr;
   const bool wide = tessary::FromVariantBool(unicode);
   if (wide) {
@@ -278,9 +311,11 @@ HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL 
 
 HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
   auto hold = Lock();
+  HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
   // A mode the open refuses anyway is refused before the format probe
   // below could create the file.
-  HRESULT hr = inner_->CheckMode(mode);
+  hr = inner_->CheckMode(mode);
   if (FAILED(hr)) return hr;
   bool wide = format == TristateTrue;
   if (format == TristateUseDefault) {
@@ -465,6 +500,75 @@ HRESULT TextStream::NextLine(BSTR* line) {
   return S_OK;
 }
 
+void TextStream::Settle() {
+  checked_end_ = nullptr;  // the inner stream may read into its block next
+  if (raw_ahead_ == 0) return;
+  const char* bytes = inner_->BytesBehind(raw_ahead_);
+  OLECHAR* out = ahead_.Extend(raw_ahead_);
+  WidenInto(bytes, raw_ahead_, out);
+  ahead_.Commit(raw_ahead_);
+  raw_ahead_ = 0;
+}
+
+void TextStream::KeepRaw() {
+  const size_t pending = ahead_.size();
+  if (unicode_ || raw_ahead_ > 0 || pending == 0 || pending >= kLineChunk) return;
+  const char* bytes = inner_->BytesBehind(pending);
+  if (!bytes) return;
+  // Equal values are all the next line needs: where they came from (a NUL
+  // cut, a completed character) does not matter.
+  const OLECHAR* chars = ahead_.data();
+  for (size_t i = 0; i < pending; ++i) {
+    if (chars[i] == 0 || chars[i] >= 0x80 || chars[i] != static_cast<unsigned char>(bytes[i]))
+      return;
+  }
+  raw_ahead_ = pending;
+  ahead_.Clear();
+}
+
+bool TextStream::FastLine(BSTR* line) {
+  if (unicode_ || !ahead_.empty()) return false;
+  size_t held = 0;
+  // The pending bytes and then the block: the first request is what tops
+  // them up to 128, each further one 128, all served from the block.
+  const char* bytes = inner_->HeldBytes(raw_ahead_, &held);
+  if (!bytes) return false;
+  const size_t n = raw_ahead_ + held;
+  // The first CR LF in the bytes is the one the requests find, wherever
+  // their ends fall, as long as every request up to the one holding the LF
+  // is plain ASCII (else a NUL cut or the code page decides).
+  size_t at = 0;
+  for (;;) {
+    const void* cr = std::memchr(bytes + at, kCR, n - at);
+    if (!cr) return false;
+    at = static_cast<size_t>(static_cast<const char*>(cr) - bytes);
+    if (at + 1 >= n) return false;  // what follows is not read yet
+    if (bytes[at + 1] == kLF) break;
+    ++at;
+  }
+  constexpr size_t kChunk = static_cast<size_t>(kLineChunk);
+  const size_t end = (at + 1) / kChunk * kChunk + kChunk;
+  if (end > n) return false;
+  // Each byte of the block is checked once: the pending ones already were.
+  if (!checked_end_ || checked_end_ < bytes + raw_ahead_) checked_end_ = bytes + raw_ahead_;
+  if (checked_end_ < bytes + end) {
+    checked_end_ = PlainEnd(checked_end_, bytes + n);
+    if (checked_end_ < bytes + end) return false;
+  }
+  BSTR result = nullptr;
+  if (line && at > 0) {
+    result = SysAllocStringLen(nullptr, static_cast<UINT>(at));
+    if (!result) return false;  // the general path reports it
+    WidenInto(bytes, at, result);
+  }
+  inner_->TakeHeld(end - raw_ahead_);
+  raw_ahead_ = end - (at + 2);
+  line_ = Saturate(static_cast<int64_t>(line_) + 1);
+  column_ = 1;
+  if (line) *line = result;
+  return true;
+}
+
 void TextStream::CountRead(const Text& text) {
   int64_t line = line_;
   int64_t column = column_;
@@ -508,7 +612,7 @@ HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty());
+  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty() && raw_ahead_ == 0);
   return S_OK;
 }
 
@@ -518,6 +622,7 @@ HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
+    Settle();
     // Taking two characters and putting them back in front of the rest is
     // looking at the first two of the look-ahead, filled up from the file.
     // A failed read is not reported: the answer reflects what is there.
@@ -541,6 +646,7 @@ HRESULT TextStream::Read(LONG characters, BSTR* text) {
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
   return NoThrow([&] {
+    Settle();
     Text taken;
     HRESULT hr = Take(static_cast<uint64_t>(characters), &taken);
     if (FAILED(hr)) return hr;
@@ -557,7 +663,13 @@ HRESULT TextStream::ReadLine(BSTR* line) {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  return NoThrow([&] { return NextLine(line); });
+  if (FastLine(line)) return S_OK;
+  return NoThrow([&] {
+    Settle();
+    HRESULT hr = NextLine(line);
+    KeepRaw();
+    return hr;
+  });
 }
 
 HRESULT TextStream::ReadAll(BSTR* text) {
@@ -567,6 +679,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
+    Settle();
     Text all;
     do {
       HRESULT hr = Take(kLineChunk, &all);
@@ -579,6 +692,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
 HRESULT TextStream::WriteText(BSTR text, bool line_break) {
   auto hold = Lock();
   return NoThrow([&] {
+    Settle();
     const size_t length = SysStringLen(text);
     size_t cut = 0;
     while (cut < length && text[cut] != 0) ++cut;
@@ -604,6 +718,7 @@ HRESULT TextStream::WriteBlankLines(LONG lines) {
   if (lines < 0) return Refuse("The number of lines must not be negative.");
   auto hold = Lock();
   return NoThrow([&] {
+    Settle();
     const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
     const size_t per_line = unicode_ ? 4 : 2;
     const uint64_t total = static_cast<uint64_t>(lines) * per_line;
@@ -628,6 +743,8 @@ HRESULT TextStream::Skip(LONG characters) {
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
+  hr = NoThrow([&] { return Settle(), S_OK; });
+  if (FAILED(hr)) return hr;
   return inner_->SkipBytes(unicode_ ? 2 * static_cast<int64_t>(characters) : characters);
 }
 
@@ -635,13 +752,21 @@ HRESULT TextStream::SkipLine() {
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  return NoThrow([&] { return NextLine(nullptr); });
+  if (FastLine(nullptr)) return S_OK;
+  return NoThrow([&] {
+    Settle();
+    HRESULT hr = NextLine(nullptr);
+    KeepRaw();
+    return hr;
+  });
 }
 
 // What was taken from the file and not handed out goes with it: a closed
 // stream has nothing left to read.
 HRESULT TextStream::Close() {
   auto hold = Lock();
+  raw_ahead_ = 0;
+  checked_end_ = nullptr;
   ahead_.Clear();
   ahead_.Trim();
   return inner_->Close();

@@ -9,7 +9,9 @@
 // Text is taken from the file in requests of n characters: n bytes (ANSI)
 // or 2n bytes (Unicode) per request, 128 characters at a time for lines.
 // The requests, and so the at-end flag and the NUL cut, are those of that
-// scheme; the inner stream's read-ahead only makes them cheap.
+// scheme; the inner stream's read-ahead only makes them cheap. Lines of
+// plain ASCII are found in the inner stream's block itself, the requests
+// made there in memory, so such a line costs one scan and one allocation.
 //
 // Where this differs from a literal code-page round trip, on purpose:
 // - The look-ahead and the line search keep UTF-16 text, so a Unicode
@@ -117,12 +119,32 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   // line break after it, and writes both in one write.
   HRESULT WriteText(BSTR text, bool line_break);
   void CountRead(const Text& text);
+  // ReadLine over the inner stream's read-ahead block, for ANSI text made
+  // of whole 128-byte requests of ASCII without NUL: the same requests, made
+  // in memory, the break found by memchr and the line widened straight into
+  // its BSTR. False, with nothing taken, where the general path must run.
+  bool FastLine(BSTR* line);
+  // Moves the pending characters kept as bytes into the look-ahead; every
+  // member that touches the look-ahead or the inner stream calls it first.
+  void Settle();
+  // After the general path: pending characters that equal the ASCII bytes
+  // just before the inner stream's position are kept as those bytes, so the
+  // next line can be found in the block.
+  void KeepRaw();
 
   BinaryStream* inner_ = nullptr;
   bool unicode_ = false;
   // Whether the ANSI code page is UTF-8, where a character spans bytes.
   bool utf8_ = false;
   Pending ahead_;
+  // Pending characters held as the bytes just before the inner stream's
+  // position in its block (plain ASCII, one byte a character) instead of in
+  // ahead_, which is then empty. The block keeps them until the next read,
+  // skip or close of the inner stream, and Settle runs before any.
+  size_t raw_ahead_ = 0;
+  // The block's bytes before this (from the pending ones on) are known to
+  // be plain ASCII without NUL; null once the block may have changed.
+  const char* checked_end_ = nullptr;
   LONG line_ = 1;
   LONG column_ = 1;
   bool last_read_cr_ = false;

@@ -620,7 +620,10 @@ TEST_F(TextStreamTest, ClosedAndUnopenedStreamsFail) {
 // straight from an in-memory copy of the file.
 class Model {
  public:
-  Model(std::string file, bool unicode) : file_(std::move(file)), unicode_(unicode) {}
+  // `utf8`: ANSI text is UTF-8, and a request that ends inside a character
+  // takes the bytes that complete it (only two-byte characters here).
+  Model(std::string file, bool unicode, bool utf8 = false)
+      : file_(std::move(file)), unicode_(unicode), utf8_(utf8) {}
 
   std::u16string Read(size_t n) {
     std::u16string text = Take(n);
@@ -694,18 +697,26 @@ class Model {
   std::u16string FromFile(size_t n) {
     const size_t want = unicode_ ? 2 * n : n;
     const size_t have = pos_ < file_.size() ? std::min(want, file_.size() - pos_) : 0;
-    const std::string bytes = file_.substr(std::min(pos_, file_.size()), have);
+    std::string bytes = file_.substr(std::min(pos_, file_.size()), have);
     pos_ += have;
     if (have == 0 && want > 0) at_end_ = true;
+    if (utf8_ && !bytes.empty() && bytes.find('\0') == std::string::npos &&
+        (static_cast<unsigned char>(bytes.back()) & 0xE0) == 0xC0 && pos_ < file_.size()) {
+      bytes += file_[pos_++];
+    }
     std::u16string text;
     if (unicode_) {
       for (size_t i = 0; i + 1 < bytes.size(); i += 2)
         text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
     } else {
-      for (char c : bytes) {
-        if (c == '\0') break;
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+      for (size_t i = 0; i < bytes.size() && bytes[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (utf8_ && (c & 0xE0) == 0xC0 && i + 1 < bytes.size()) {
+          text.push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (bytes[++i] & 0x3F)));
+        } else {
+          text.push_back(static_cast<char16_t>(c));
+        }
       }
     }
     return text;
@@ -713,6 +724,7 @@ class Model {
 
   std::string file_;
   bool unicode_;
+  bool utf8_;
   size_t pos_ = 0;
   bool at_end_ = false;
   std::u16string ahead_;
@@ -786,6 +798,90 @@ TEST_F(TextStreamTest, UnicodeResultsMatchTheRequestSchemeExactly) {
     CompareWithModel(s, model, random, 3000);
     s->Release();
   }
+}
+
+// Lines are found in the read-ahead block while the text is plain ASCII;
+// a NUL, a character beyond ASCII (completed across a request end) or the
+// end of the block sends a line through the requests one by one. Either
+// way the results are the scheme's, around the ends of requests and blocks.
+TEST_F(TextStreamTest, LinesAroundRequestAndBlockEndsMatchTheRequestScheme) {
+  std::string full_lines;
+  for (int i = 0; i < 511; ++i) full_lines += std::string(126, 'x') + "\r\n";
+  const std::string rest = std::string(50, 'z') + "\r\n" + std::string(300, 'w') + "\r\nend";
+  for (const std::string& special : {std::string("\r\n"), std::string("\0\r\n", 3),
+                                     std::string("\xc3\xa9\r\n"), std::string("\r\r\n")}) {
+    for (size_t shift = 0; shift < 5; ++shift) {
+      // The break, the NUL or the character at bytes 65533..65537: the
+      // block's end and the 512th request's.
+      const std::string content = full_lines + std::string(125 + shift, 'y') + special + rest;
+      Put("f", content);
+      ITextStream* s = Open("f");
+      Model model(content, false, true);
+      for (int line = 0; line < 520 && !model.AtEnd(); ++line) {
+        ASSERT_EQ(model.ReadLine(), ReadLineW(s)) << shift << " line " << line;
+        ASSERT_EQ(model.AtEnd(), AtEnd(s)) << shift << " line " << line;
+      }
+      EXPECT_TRUE(AtEnd(s));
+      EXPECT_EQ(model.line(), Line(s));
+      s->Release();
+    }
+  }
+
+  // Mostly lines, with NULs and two-byte characters anywhere.
+  std::mt19937 random(5);
+  for (int round = 0; round < 4; ++round) {
+    std::string content;
+    while (content.size() < 150000) {
+      const unsigned kind = random() % 40;
+      if (kind == 0) {
+        content += '\0';
+      } else if (kind == 1) {
+        content += "\xc3\xa9";
+      } else if (kind < 4) {
+        content += '\r';
+      } else {
+        content += std::string(random() % 260, static_cast<char>('a' + random() % 26)) + "\r\n";
+      }
+    }
+    Put("r", content);
+    ITextStream* s = Open("r");
+    Model model(content, false, true);
+    for (int step = 0; step < 2500 && !model.AtEnd(); ++step) {
+      const unsigned op = random() % 20;
+      if (op < 17) {
+        ASSERT_EQ(model.ReadLine(), ReadLineW(s)) << "step " << step;
+      } else if (op < 18) {
+        model.ReadLine();
+        ASSERT_EQ(S_OK, s->SkipLine());
+      } else if (op < 19) {
+        ASSERT_EQ(model.AtEndOfLine(), AtEndOfLine(s)) << "step " << step;
+      } else {
+        const LONG n = static_cast<LONG>(random() % 200);
+        ASSERT_EQ(model.Read(static_cast<size_t>(n)), ReadW(s, n)) << "step " << step;
+      }
+      ASSERT_EQ(model.AtEnd(), AtEnd(s)) << "step " << step;
+      ASSERT_EQ(model.line(), Line(s)) << "step " << step;
+      ASSERT_EQ(model.column(), Column(s)) << "step " << step;
+    }
+    s->Release();
+  }
+}
+
+// What another stream writes after a line was read shows from the next
+// request on; the characters already taken stay as they were.
+TEST_F(TextStreamTest, LinesSeeWritesThroughOtherStreamsFromTheNextRequest) {
+  Put("f", "line1\r\n" + std::string(200, 'a') + "\r\nend\r\n" + std::string(1000, 'z'));
+  ITextStream* reader = Open("f");
+  EXPECT_EQ("line1", ReadLine(reader));  // bytes 7..127 are taken
+  ITextStream* writer = Open("f", ForWriting);
+  const std::string changed = "line1\r\naaaQQ" + std::string(118, 'a') + "XY";
+  ASSERT_EQ(S_OK, writer->Write(B(changed).get()));
+  writer->Release();
+  EXPECT_EQ(std::string(123, 'a') + "XY" + std::string(75, 'a'), ReadLine(reader));
+  EXPECT_EQ("end", ReadLine(reader));
+  EXPECT_EQ(std::string(1000, 'z'), ReadLine(reader));
+  EXPECT_TRUE(AtEnd(reader));
+  reader->Release();
 }
 
 }  // namespace
