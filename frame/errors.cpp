@@ -43,14 +43,21 @@ HRESULT ReportError(const CLSID* source_class, const char* text, HRESULT code) {
   return ReportErrorW(source_class, wide.get(), code);
 }
 
+std::string SystemMessage(DWORD code) {
+  char* text = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+      nullptr);
+  std::string result = length && text ? std::string(text, length) : std::string();
+  if (text) LocalFree(text);
+  return result;
+}
+
 HRESULT ReportWin32Error(const CLSID* source_class, DWORD code, const char* prefix) {
-  char* system_text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                                code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<LPSTR>(&system_text), 0, nullptr);
+  std::string text = SystemMessage(code);
   std::string message;
-  if (length && system_text) {
-    std::string text(system_text, length);
+  if (!text.empty()) {
     // The system's texts end in a line break, which a message does not keep.
     if (text.size() > 1 && text.back() == '\n') {
       text.pop_back();
@@ -59,7 +66,6 @@ HRESULT ReportWin32Error(const CLSID* source_class, DWORD code, const char* pref
     if (prefix) message = prefix;
     message += text;
   }
-  if (system_text) LocalFree(system_text);
   return ReportError(source_class, message.c_str(), HResultFromWin32(code));
 }
 

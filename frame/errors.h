@@ -3,6 +3,8 @@
 // reporting class, description: the text) and returns its HRESULT.
 #pragma once
 
+#include <string>
+
 #include "platform/automation.h"
 
 namespace tessary {
@@ -16,6 +18,10 @@ HRESULT HResultFromWin32(DWORD code);
 // text is ANSI (the system code page).
 HRESULT ReportError(const CLSID* source_class, const char* text, HRESULT code);
 HRESULT ReportErrorW(const CLSID* source_class, const OLECHAR* text, HRESULT code);
+
+// The system's text for a Win32 code as the system gives it, its trailing
+// line break included (some messages carry it on); empty for an unknown code.
+std::string SystemMessage(DWORD code);
 
 // The system's text for a Win32 code (without its trailing line break),
 // after `prefix`; an unknown code gives an empty message.

@@ -211,7 +211,6 @@ void ModuleDetach() {
   DeleteCriticalSection(&g_module_lock);
 }
 
-HMODULE ModuleHandle() { return g_module; }
 CRITICAL_SECTION* ModuleCriticalSection() { return &g_module_lock; }
 
 const ClassEntry* FindClass(REFCLSID clsid) {

@@ -1,5 +1,5 @@
 // Module state: the lock count that decides when the host may unload the
-// module, the module's critical section, its handle and the class factories.
+// module, the module's critical section and the class factories.
 #pragma once
 
 #include "platform/system.h"
@@ -13,7 +13,6 @@ LONG ModuleLockCount();
 // Set once at process attach, before any object exists.
 void ModuleAttach(HMODULE module);
 void ModuleDetach();
-HMODULE ModuleHandle();
 CRITICAL_SECTION* ModuleCriticalSection();
 
 // The four entry points' work.

@@ -12,8 +12,6 @@ FeatureSwitches g_switches;
 // Every switch on: what the administrator wrote cannot be known, and a
 // switch that should have been on must not come out off.
 void DisableAll(FeatureSwitches* out) {
-  out->disable_acl = 1;
-  out->disable_logon_user = 1;
   out->disable_register_dll = 1;
   out->disable_delete = 1;
 }
@@ -49,9 +47,7 @@ void ReadFeatureSwitches(FeatureSwitches* out) {
     return;
   }
   // Once the key exists, registering modules needs an explicit 0.
-  bool read = ReadSwitch(key, OLESTR("DisableACL"), &out->disable_acl, 0);
-  read = ReadSwitch(key, OLESTR("DisableLogonUser"), &out->disable_logon_user, 0) && read;
-  read = ReadSwitch(key, OLESTR("DisableRegisterDLL"), &out->disable_register_dll, 1) && read;
+  bool read = ReadSwitch(key, OLESTR("DisableRegisterDLL"), &out->disable_register_dll, 1);
   read = ReadSwitch(key, OLESTR("DisableDelete"), &out->disable_delete, 0) && read;
   RegCloseKey(key);
   if (!read) DisableAll(out);

@@ -8,9 +8,9 @@
 
 namespace tessary {
 
+// The key may also hold DisableACL and DisableLogonUser; no member consults
+// them, so they are not read.
 struct FeatureSwitches {
-  DWORD disable_acl = 0;
-  DWORD disable_logon_user = 0;
   DWORD disable_register_dll = 0;
   DWORD disable_delete = 0;
 };

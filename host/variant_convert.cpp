@@ -7,40 +7,17 @@
 #include "host/dispatch_object.h"
 #include "host/script_object.h"
 #include "host/wscript.h"
+#include "platform/posix/vartype_size.h"
 #include "platform/system.h"
 
 namespace tessary::host {
 namespace {
 
+// The bytes an array element of type vt takes; strings and objects are
+// stored as their pointers.
 size_t ValueSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return sizeof(void*);
-    default:
-      return 0;
-  }
+  if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) return sizeof(void*);
+  return posix::PlainValueSize(vt);
 }
 
 [[noreturn]] void ThrowBadType(duk_context* ctx) {

@@ -12,14 +12,7 @@
 #include <oleauto.h>
 #include <objsafe.h>
 #define TESSARY_EXPORT
-// The page context interface is only called through its first three getters.
-struct IScriptingContext : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE get_Request(IDispatch** ppRequest) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Response(IDispatch** ppResponse) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Server(IDispatch** ppServer) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Session(IDispatch** ppSession) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Application(IDispatch** ppApplication) = 0;
-};
+// No system header declares the web server's page context.
 EXTERN_C const IID IID_IScriptingContext;
 #else
 #include "platform/posix/com_types.h"
@@ -96,3 +89,12 @@ TESSARY_EXPORT HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DW
 TESSARY_EXPORT void CoFreeUnusedLibraries(void);
 }
 #endif
+
+// The web server's page context; only the first three getters are ever called.
+struct IScriptingContext : public IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE get_Request(IDispatch** ppRequest) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Response(IDispatch** ppResponse) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Server(IDispatch** ppServer) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Session(IDispatch** ppSession) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Application(IDispatch** ppApplication) = 0;
+};

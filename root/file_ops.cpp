@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/errors.h"
 #include "frame/switches.h"
 #include "frame/values.h"
 #include "fsobjects/file.h"
@@ -21,19 +22,6 @@
 namespace winpath = tessary::winpath;
 
 namespace {
-
-// The system's text for a Win32 code with its line break kept, as the
-// deletion messages carry it.
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-      nullptr);
-  std::string result = length && text ? std::string(text, length) : std::string();
-  if (text) LocalFree(text);
-  return result;
-}
 
 // Creates a folder and its missing parents. A level is tried again only
 // after its parent was made; once the parent step fails the level gives up,
@@ -195,7 +183,7 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND)
       return ReportError((spec + " could not be found").c_str(), 0);
-    return ReportError(SystemText(error).c_str(), 0);
+    return ReportError(tessary::SystemMessage(error).c_str(), 0);
   }
   // Matches are named relative to the folder part of the file pattern.
   const size_t cut = winpath::LastSeparator(spec);
@@ -204,7 +192,7 @@ HRESULT Tessary::DeleteFile(BSTR file_spec, VARIANT_BOOL force) {
   // A match that cannot be looked at, or a search that cannot go on, is a
   // failure: skipping it would report a success with the file still there.
   auto fail = [&](const std::string& full, DWORD error) {
-    const std::string message = "File: " + full + "\nError: " + SystemText(error);
+    const std::string message = "File: " + full + "\nError: " + tessary::SystemMessage(error);
     if (!::FindClose(search)) return ReportLastWin32Error();
     return ReportError(message.c_str(), 0);
   };

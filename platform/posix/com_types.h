@@ -580,15 +580,6 @@ struct IObjectSafety : public IUnknown {
                                                               DWORD dwEnabledOptions) = 0;
 };
 
-// The web server's page context; only the first three getters are ever called.
-struct IScriptingContext : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE get_Request(IDispatch** ppRequest) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Response(IDispatch** ppResponse) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Server(IDispatch** ppServer) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Session(IDispatch** ppSession) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Application(IDispatch** ppApplication) = 0;
-};
-
 // ---------------------------------------------------------------------------
 // Layout checks: these must match the Windows ABI of the same pointer size.
 

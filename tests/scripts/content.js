@@ -1,18 +1,7 @@
 // Content inspection from a script: image sizes and colours of headers
 // written as text, MD5 checksums, and MIME types of names no system knows
 // (which types a system knows differs: Wine registers none for .txt).
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var root = new ActiveXObject("Quennel.Tessary");
 var base = root.BuildPath(root.GetAbsolutePathName(""), "inspection");

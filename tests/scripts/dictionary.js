@@ -2,9 +2,7 @@
 // positions from 1 to Count, the enumerator's snapshot, and the members
 // that inspect and edit it.
 //> dictionary ok
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 function items(d) {
   var out = [];

@@ -1,9 +1,7 @@
 // How the Dictionary refuses what it cannot do: every failure is
 // DISP_E_EXCEPTION with a text, and leaves the dictionary as it was.
 //> dictionary errors ok
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var DISP_E_EXCEPTION = -2147352567;  // 0x80020009
 

@@ -5,18 +5,7 @@
 //> Item not found.
 //> Device Unavailable.
 //> c: C: C:\ C:
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
-
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 var fso = new ActiveXObject("Quennel.Tessary");
 var drives = fso.Drives;
 assert(drives.Count >= 1, "at least one drive, got " + drives.Count);

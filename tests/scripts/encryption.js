@@ -1,18 +1,5 @@
 // Whole-file encryption from a script: File members and the root's entries.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 function read(path) {
   var stream = fso.OpenTextFile(path, 1);
   var text = stream.AtEndOfStream ? "" : stream.ReadAll();

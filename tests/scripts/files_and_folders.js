@@ -1,15 +1,5 @@
 // File and Folder objects, their collections and whole trees from a script.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 function write(path, text) {
   var t = fso.CreateTextFile(path, true);
   t.Write(text);

@@ -1,8 +1,6 @@
 // args: one "two words" ü 😀
 // WScript.Arguments and the script's names.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var args = WScript.Arguments;
 assert(args.length == 4, "length " + args.length);

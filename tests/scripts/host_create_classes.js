@@ -1,8 +1,6 @@
 // Every registered class can be created by its ProgID, version-independent
 // or versioned, and an unknown ProgID fails with CO_E_CLASSSTRING.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var progids = [
   "Quennel.Tessary", "Tessary.File", "Tessary.FileCollection", "Tessary.Folder",

@@ -1,17 +1,6 @@
 // How failures reach a script: number (the HRESULT as a signed 32-bit
 // integer), description, message and source.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var E_NOTIMPL = -2147467263;       // 0x80004001
 var E_NOINTERFACE = -2147467262;   // 0x80004002

@@ -1,9 +1,7 @@
 // args: €€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€€
 // A long non-ASCII argument arrives whole (engine strings longer than a
 // small buffer take another path).
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var arg = WScript.Arguments(0);
 assert(arg.length == 120, "length " + arg.length);

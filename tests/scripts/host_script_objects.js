@@ -1,9 +1,7 @@
 // Script objects, arrays and functions handed to the module cross as
 // objects: the module keeps them, reads and calls them, and they come back
 // as the same values. The module's own objects keep their identity as well.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var root = new ActiveXObject("Quennel.Tessary");
 var d = new ActiveXObject("Tessary.Dictionary");

@@ -1,8 +1,6 @@
 // What the host tells a script about itself: the folder of the script in the
 // form every other path has, the host's own path and the engine.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 var root = new ActiveXObject("Quennel.Tessary");
 var full = WScript.ScriptFullName;
 var folder = root.GetParentFolderName(full);

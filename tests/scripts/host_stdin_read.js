@@ -6,9 +6,7 @@
 //< abc\rdef
 //< tail1\r
 //<| last
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 function fails(f, number, what) {
   try {
     f();

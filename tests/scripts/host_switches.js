@@ -1,8 +1,6 @@
 // WScript.Arguments.Named and Unnamed split as the Windows host splits them.
 // args: first '/Path:C:/dir/a b.txt' /Verbose+ '/quiet-' '/msg:x: y' / /flag 'two words' /path:again /empty: '/+'
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 function fails(f, number, what) {
   try {
     f();

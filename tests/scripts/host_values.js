@@ -1,9 +1,7 @@
 // Values crossing between the script and the module: strings (every UTF-16
 // unit, surrogate pairs included), numbers coerced by the module, booleans,
 // omitted optional arguments, objects and their default values.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var root = new ActiveXObject("Quennel.Tessary");
 

@@ -1,12 +1,6 @@
 // INI files from a script: the eight entries, and the bytes each write
 // leaves in the file (printed, so that the Windows run compares them).
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16);
-}
-
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 var fso = new ActiveXObject("Quennel.Tessary");
 var ini = fso.BuildPath(fso.GetAbsolutePathName(""), "ini_test.ini");
 if (fso.FileExists(ini)) fso.DeleteFile(ini);

@@ -1,18 +1,5 @@
 // A script that spells names differently from the disk finds them as on Windows.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 function names(collection) {
   var out = [];
   for (var e = new Enumerator(collection); !e.atEnd(); e.moveNext()) out.push(e.item().Name);

@@ -1,19 +1,5 @@
 // The root object's file entries and path strings from a script.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16);
-}
-
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 var fso = new ActiveXObject("Quennel.Tessary");
 var base = fso.BuildPath(fso.GetAbsolutePathName(""), "root_files");
 var folder = fso.CreateFolder(base + "\\a\\b\\");

@@ -1,19 +1,6 @@
 // Blobs, RegisterDLL and the permission members from a script, as far as a
 // script can reach them without a field object of its own.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 var NO_ACL = "This item has no ACL, check it can be secured (e.g. not a FAT formated drive)";
 
 var fso = new ActiveXObject("Quennel.Tessary");

@@ -1,8 +1,6 @@
 // The File and Folder producers of streams: a bare name is a file in the
 // folder, a path is used as given, and File opens the file it stands for.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var root = new ActiveXObject("Quennel.Tessary");
 var here = root.GetFolder(root.GetAbsolutePathName(""));

@@ -1,17 +1,6 @@
 // TextStream from a script: both encodings, lines and counters, the
 // look-ahead, modes, and the failures a script sees.
-function assert(condition, what) {
-  if (!condition) throw new Error("assertion failed: " + what);
-}
-
-function failure(f) {
-  try {
-    f();
-  } catch (e) {
-    return e;
-  }
-  throw new Error("no error thrown");
-}
+eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
 
 var DISP_E_EXCEPTION = -2147352567;  // 0x80020009
 var E_ACCESSDENIED = -2147024891;    // 0x80070005

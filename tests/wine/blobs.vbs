@@ -3,14 +3,7 @@
 ' give back, and fields that are no object or lack the method.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 Const DISP_E_TYPEMISMATCH = &H80020005
 Const ROOT_SOURCE = "Quennel.Tessary.1"
 

@@ -4,14 +4,7 @@
 ' a string is refused.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 Const VT_ARRAY_UI1 = 8209      ' vbArray + vbByte
 Const VT_ARRAY_VARIANT = 8204  ' vbArray + vbVariant
 

@@ -3,14 +3,7 @@
 ' and by position: Files and SubFolders of a folder, and the Drives.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 
 Function Names(collection, what)
   Dim entry, list

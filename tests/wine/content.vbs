@@ -3,14 +3,7 @@
 ' system's own registry (HKEY_CLASSES_ROOT), which the DLL reads as it is.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 
 ' A file of the given bytes, as a File object.
 Function Made(name, values)

@@ -4,14 +4,7 @@
 ' For Each over the items, and the members that edit the entries.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 Const SOURCE = "Tessary.Dictionary.1"
 
 On Error Resume Next

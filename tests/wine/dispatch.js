@@ -4,20 +4,7 @@
 // call whose value the script drops reaches a property get as a method call,
 // so the member's own failure shows, not DISP_E_MEMBERNOTFOUND.
 // Argument 0: an empty working folder (a Windows path).
-var root = new ActiveXObject("Quennel.Tessary");
-var work = WScript.Arguments(0);
-var failures = 0;
-
-function check(ok, what) {
-  if (!ok) {
-    ++failures;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16).toUpperCase();
-}
+// @include lib/checks.js
 
 function failure(what, f) {
   try {

@@ -3,14 +3,7 @@
 ' and of a folder, and the label of a drive.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 
 On Error Resume Next
 Dim drives, c, d, n, total, free, available, serial, label, file

@@ -4,14 +4,7 @@
 ' encrypted (their bytes are written here as the Linux build wrote them).
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
-
-Const DISP_E_EXCEPTION = &H80020009
 
 ' A file of n bytes, byte i = (i*7+3) mod 256.
 Sub Pattern(name, n)

@@ -4,16 +4,10 @@
 ' through the collections, and Drive.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
 
 Const E_INVALIDARG = &H80070057
 Const E_ACCESSDENIED = &H80070005
-Const DISP_E_EXCEPTION = &H80020009
 Const FILE_EXISTS = &H80070050
 Const ROOT_SOURCE = "Quennel.Tessary.1"
 

@@ -4,11 +4,6 @@
 ' calls; tests/scripts/ini.js compares them line by line).
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
 
 On Error Resume Next

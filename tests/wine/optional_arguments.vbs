@@ -4,15 +4,9 @@
 ' which VBScript can write and JScript cannot.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
 
 Const FILE_EXISTS = &H80070050
-Const DISP_E_EXCEPTION = &H80020009
 
 Function SizeOf(path)
   SizeOf = -1

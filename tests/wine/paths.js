@@ -2,20 +2,7 @@
 // by the system's own path services (the Linux build reproduces them), and
 // the types JScript sees for the results.
 // Argument 0: an empty working folder (a Windows path).
-var root = new ActiveXObject("Quennel.Tessary");
-var work = WScript.Arguments(0);
-var failures = 0;
-
-function check(ok, what) {
-  if (!ok) {
-    ++failures;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return (n < 0 ? n + 0x100000000 : n).toString(16).toUpperCase();
-}
+// @include lib/checks.js
 
 // The value of f(), or undefined after reporting the error it threw.
 function attempt(what, f) {

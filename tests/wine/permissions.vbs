@@ -3,11 +3,6 @@
 ' are not provided; AccountServer keeps what it is given.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
 
 Const NO_ACL = "This item has no ACL, check it can be secured (e.g. not a FAT formated drive)"

@@ -5,11 +5,6 @@
 ' this one still need it.
 ' Argument 0: an empty working folder (a Windows path).
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
 ' @include lib/checks.vbs
 
 Const ROOT_SOURCE = "Quennel.Tessary.1"

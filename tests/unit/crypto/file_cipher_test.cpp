@@ -9,19 +9,12 @@
 
 #include "crypto/twofish.h"
 #include "fsobjects/file.h"
+#include "crypto_test_support.h"
 #include "fsobjects/fs_test_support.h"
 #include "root/tessary.h"
 
 namespace tessary::testing {
 namespace {
-
-constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009);
-
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + 3) & 0xFF);
-  return s;
-}
 
 // The encryption rule over a whole buffer, straight from its definition.
 std::string Reference(const std::string& plain, const uint8_t key[16]) {

@@ -9,19 +9,12 @@
 
 #include "crypto/md5.h"
 #include "fsobjects/file.h"
+#include "crypto_test_support.h"
 #include "fsobjects/fs_test_support.h"
 #include "platform/crypt.h"
 
 namespace tessary::testing {
 namespace {
-
-constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009);
-
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + 3) & 0xFF);
-  return s;
-}
 
 std::string HexOf(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_dispatch.h"
 #include "frame/dispatch_table.h"
 #include "frame/errors.h"
 #include "frame/name_index.h"
@@ -16,6 +17,8 @@
 
 namespace tessary::dispatch {
 namespace {
+
+using tessary::testing::I4;
 
 // The test's texts are UTF-16 literals; OLECHAR is wchar_t on Windows.
 OLECHAR* Ole(const char16_t* text) {
@@ -116,13 +119,6 @@ class DispatchTest : public ::testing::Test {
     return Invoke(kInfo, &target_, id, flags, &params, result, excep, arg_err);
   }
 
-  static VARIANT I4(LONG v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
-  }
   // The caller keeps its arguments: the fixture frees them at the end, and
   // the dispatcher must neither free nor keep them.
   VARIANT Str(const char16_t* s) {

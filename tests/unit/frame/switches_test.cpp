@@ -53,15 +53,7 @@ TEST(FeatureSwitches, AnyTypeCountsByItsFirstFourBytesAndLongerDataIsUnreadable)
   EXPECT_EQ(0x0102u, s.disable_delete);
 }
 
-TEST(FeatureSwitches, TheUnusedSwitchesAreReadButDefaultToAllowed) {
-  FeatureSwitches s = Read(std::string(kHeader) + "\"DisableACL\"=dword:00000001\n");
-  EXPECT_EQ(1u, s.disable_acl);
-  EXPECT_EQ(0u, s.disable_logon_user);
-}
-
 void ExpectAllDisabled(const FeatureSwitches& s) {
-  EXPECT_EQ(1u, s.disable_acl);
-  EXPECT_EQ(1u, s.disable_logon_user);
   EXPECT_EQ(1u, s.disable_register_dll);
   EXPECT_EQ(1u, s.disable_delete);
 }

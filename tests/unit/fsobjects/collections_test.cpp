@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "fake_dispatch.h"
 #include "fs_test_support.h"
 #include "fsobjects/folder.h"
 #include "platform/find_probe.h"
@@ -24,13 +25,6 @@ class CollectionTest : public FsTest {
     IFileCollection* files = nullptr;
     EXPECT_EQ(S_OK, folder->get_Files(&files));
     return files;
-  }
-  static VARIANT I4(LONG v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
   }
   static std::string NameOf(IFile* file) {
     BSTR name = nullptr;

@@ -3,36 +3,19 @@
 // itself.
 #pragma once
 
-#include <atomic>
-
+#include "fake_dispatch.h"
 #include "platform/automation.h"
 
 namespace tessary::testing {
 
-// Lives on the test's stack; the test checks the count instead of relying on
-// the object deleting itself.
-class CountingDispatch final : public IDispatch {
+// Answers its default member with the value it was made with.
+class CountingDispatch final : public FakeDispatch<> {
  public:
   explicit CountingDispatch(LONG value = 0) : value_(value) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO*, UINT*) override {
@@ -46,11 +29,9 @@ class CountingDispatch final : public IDispatch {
     return S_OK;
   }
 
-  ULONG refs() const { return refs_; }
   int invokes() const { return invokes_; }
 
  private:
-  std::atomic<ULONG> refs_{1};
   int invokes_ = 0;
   LONG value_;
 };

@@ -149,18 +149,18 @@ TEST(SafeArray, InterfacesAreAddRefedAndReleasedOnDestroy) {
   ASSERT_EQ(S_OK, SafeArrayPutElement(psa, &index, static_cast<IDispatch*>(&object)));
   index = 2;
   ASSERT_EQ(S_OK, SafeArrayPutElement(psa, &index, static_cast<IDispatch*>(&object)));
-  EXPECT_EQ(3u, object.refs());
+  EXPECT_EQ(3, object.refs);
   IDispatch* out = nullptr;
   ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &out));
   EXPECT_EQ(&object, out);
-  EXPECT_EQ(4u, object.refs());
+  EXPECT_EQ(4, object.refs);
   out->Release();
   SAFEARRAY* copy = nullptr;
   ASSERT_EQ(S_OK, SafeArrayCopy(psa, &copy));
-  EXPECT_EQ(5u, object.refs());
+  EXPECT_EQ(5, object.refs);
   ASSERT_EQ(S_OK, SafeArrayDestroy(copy));
   ASSERT_EQ(S_OK, SafeArrayDestroy(psa));
-  EXPECT_EQ(1u, object.refs());
+  EXPECT_EQ(1, object.refs);
 }
 
 TEST(SafeArray, VariantElementsAreDeepCopies) {

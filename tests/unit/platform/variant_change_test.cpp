@@ -459,7 +459,7 @@ TEST(ChangeTypeObject, ValuesComeFromTheDefaultMember) {
   EXPECT_EQ(2, object.invokes());
   EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(out.get(), &v, VARIANT_NOVALUEPROP, VT_I4));
   EXPECT_EQ(2, object.invokes());
-  EXPECT_EQ(1u, object.refs());
+  EXPECT_EQ(1, object.refs);
 
   v.pdispVal = nullptr;
   EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(out.get(), &v, 0, VT_I4));
@@ -474,9 +474,9 @@ TEST(ChangeTypeObject, InterfacesConvertByQueryInterface) {
   ASSERT_EQ(S_OK, VariantChangeType(out.get(), &v, 0, VT_UNKNOWN));
   EXPECT_EQ(VT_UNKNOWN, out.v.vt);
   EXPECT_EQ(static_cast<IUnknown*>(&object), out.v.punkVal);
-  EXPECT_EQ(2u, object.refs());
+  EXPECT_EQ(2, object.refs);
   VariantClear(out.get());
-  EXPECT_EQ(1u, object.refs());
+  EXPECT_EQ(1, object.refs);
   VARIANT number;
   number.vt = VT_I4;
   number.lVal = 1;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bstr_support.h"
+#include "fake_dispatch.h"
 #include "root/tessary.h"
 #include "test_support.h"
 
@@ -23,25 +24,12 @@ constexpr DISPID kGet = 8;
 
 // A field that knows AppendChunk and/or GetChunk. AppendChunk records the
 // chunks it is given; GetChunk answers from a queue of prepared values.
-class FakeField : public IDispatch {
+class FakeField : public tessary::testing::FakeDispatch<> {
  public:
   FakeField(bool append, bool get) : append_(append), get_(get) {}
   ~FakeField() {
     for (VARIANT& v : answers) VariantClear(&v);
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-      *ppv = this;
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
     std::basic_string<OLECHAR> name(names[0]);
@@ -120,7 +108,6 @@ class FakeField : public IDispatch {
     answers.push_back(v);
   }
 
-  int refs = 1;
   int calls = 0;
   int fail_append_at = 0;
   int fail_get_at = 0;

@@ -11,6 +11,7 @@
 #include "bstr_support.h"
 #include "frame/switches.h"
 #include "frame/values.h"
+#include "fsobjects/fs_test_support.h"
 #include "platform/posix/syscalls.h"
 #include "root/tessary.h"
 #include "test_support.h"
@@ -23,7 +24,7 @@ using tessary::testing::ErrorRecord;
 using tessary::testing::TakeError;
 using tessary::testing::Text;
 
-class RootFiles : public ::testing::Test {
+class RootFiles : public tessary::testing::FsTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(S_OK, tessary::CreateObject(&root_));
@@ -31,26 +32,10 @@ class RootFiles : public ::testing::Test {
   }
   void TearDown() override {
     root_->Release();
-    chmod_all();
-  }
-  void chmod_all() {
-    // Read-only files left by a test must not stop the folder's removal.
-    std::error_code ec;
-    for (auto& entry : std::filesystem::recursive_directory_iterator(dir_.path(), ec))
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
+    FsTest::TearDown();
   }
 
-  // The Windows name of a file in the temporary folder.
-  std::string W(const std::string& name = "") const {
-    return tessary::testing::WindowsPath(name.empty() ? dir_.path() : dir_ / name);
-  }
-  std::string P(const std::string& name) const { return dir_ / name; }
-  void Write(const std::string& name, const std::string& content) {
-    tessary::testing::WriteWholeFile(P(name), content);
-  }
   std::string Read(const std::string& name) { return tessary::testing::ReadWholeFile(P(name)); }
-  bool Exists(const std::string& name) { return std::filesystem::exists(P(name)); }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
@@ -59,8 +44,6 @@ class RootFiles : public ::testing::Test {
     return names;
   }
 
-  tessary::testing::ScopedStore store_;
-  tessary::testing::TempDir dir_;
   Tessary* root_ = nullptr;
 };
 

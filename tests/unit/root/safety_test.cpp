@@ -1,6 +1,7 @@
 // The root object's frame duties: object safety and the web page hooks.
 #include <gtest/gtest.h>
 
+#include "fake_dispatch.h"
 #include "root/tessary.h"
 
 namespace {
@@ -50,54 +51,11 @@ TEST_F(RootTest, SafetyQueriesForUnsupportedInterfacesFail) {
 }
 
 // A page context whose getters hand out counted objects, and may fail.
-class FakeObject : public IDispatch {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-      *ppv = this;
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
-  int refs = 1;
-};
+using FakeObject = tessary::testing::FakeDispatch<>;
 
-class FakeContext : public IScriptingContext {
+class FakeContext : public tessary::testing::FakeDispatch<IScriptingContext> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IScriptingContext)) {
-      *ppv = static_cast<IScriptingContext*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
+  FakeContext() : FakeDispatch(&IID_IScriptingContext) {}
   HRESULT STDMETHODCALLTYPE get_Request(IDispatch** out) override { return Give(0, out); }
   HRESULT STDMETHODCALLTYPE get_Response(IDispatch** out) override { return Give(1, out); }
   HRESULT STDMETHODCALLTYPE get_Server(IDispatch** out) override { return Give(2, out); }
@@ -111,7 +69,6 @@ class FakeContext : public IScriptingContext {
     *out = &objects[i];
     return S_OK;
   }
-  int refs = 1;
   int fail_at = -1;
   int calls[5] = {0, 0, 0, 0, 0};
   FakeObject objects[5];

@@ -1,5 +1,14 @@
 ' The checks every Wine test shares. tests/wine/run puts this file where a
 ' test says "' @include lib/checks.vbs" (VBScript has no include of its own).
+' A test includes it right after Option Explicit: the object under test,
+' the working folder (argument 0) and the failure count come from here.
+Dim root, work, failures
+Set root = CreateObject("Quennel.Tessary")
+work = WScript.Arguments(0)
+failures = 0
+
+Const DISP_E_EXCEPTION = &H80020009
+
 ' The body runs under On Error Resume Next, so each statement that calls the
 ' component is followed by ExpectOk or ExpectError, which read Err and clear it.
 Sub Check(ok, what)

@@ -3,30 +3,7 @@
 ' Arguments: a working folder (a Windows path), what the delete members must
 ' do ("allowed" or "denied"), what RegisterDLL must do.
 Option Explicit
-Dim root, work, failures
-Set root = CreateObject("Quennel.Tessary")
-work = WScript.Arguments(0)
-failures = 0
-
-Sub Check(ok, what)
-  If Not ok Then
-    failures = failures + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
-
-Sub ExpectOk(what)
-  If Err.Number <> 0 Then Check False, what & ": error " & Hex(Err.Number) & " " & Err.Description
-  Err.Clear
-End Sub
-
-Function NotBuilt(what)
-  NotBuilt = (Err.Number = 445 Or Err.Number = &H80004001)
-  If NotBuilt Then
-    WScript.Echo "pending: " & what & " is not built yet"
-    Err.Clear
-  End If
-End Function
+' @include lib/checks.vbs
 
 Const E_ACCESSDENIED = &H80070005
 Const REFUSAL = "This option has been disabled in the registry please see your administrator for more information."

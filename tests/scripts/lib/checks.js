@@ -1,0 +1,21 @@
+// The checks every portable script test shares. A script loads this file
+// with eval at global scope, so the functions become its own globals and its
+// own lines keep their numbers in what the host reports.
+function assert(condition, what) {
+  if (!condition) throw new Error("assertion failed: " + what);
+}
+
+// The error f throws; a call that does not throw fails the script.
+function failure(f) {
+  try {
+    f();
+  } catch (e) {
+    return e;
+  }
+  throw new Error("no error thrown");
+}
+
+// An HRESULT as the unsigned hexadecimal number it is written as.
+function hex(n) {
+  return (n < 0 ? n + 0x100000000 : n).toString(16);
+}
