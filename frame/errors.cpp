@@ -43,19 +43,20 @@ HRESULT ReportError(const CLSID* source_class, const char* text, HRESULT code) {
   return ReportErrorW(source_class, wide.get(), code);
 }
 
-std::string SystemMessage(DWORD code) {
+std::string SystemMessage(DWORD code, bool ignore_inserts) {
   char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-      nullptr);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                    (ignore_inserts ? FORMAT_MESSAGE_IGNORE_INSERTS : 0) |
+                                    FORMAT_MESSAGE_FROM_SYSTEM,
+                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<LPSTR>(&text), 0, nullptr);
   std::string result = length && text ? std::string(text, length) : std::string();
   if (text) LocalFree(text);
   return result;
 }
 
 HRESULT ReportWin32Error(const CLSID* source_class, DWORD code, const char* prefix) {
-  std::string text = SystemMessage(code);
+  std::string text = SystemMessage(code, false);
   std::string message;
   if (!text.empty()) {
     // The system's texts end in a line break, which a message does not keep.

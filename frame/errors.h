@@ -21,7 +21,9 @@ HRESULT ReportErrorW(const CLSID* source_class, const OLECHAR* text, HRESULT cod
 
 // The system's text for a Win32 code as the system gives it, its trailing
 // line break included (some messages carry it on); empty for an unknown code.
-std::string SystemMessage(DWORD code);
+// Without `ignore_inserts` a text that has inserts ("%1 is not ...") cannot
+// be formatted and is empty, which is what reported errors have always shown.
+std::string SystemMessage(DWORD code, bool ignore_inserts = true);
 
 // The system's text for a Win32 code (without its trailing line break),
 // after `prefix`; an unknown code gives an empty message.
