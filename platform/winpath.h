@@ -59,8 +59,8 @@ struct Root {
 };
 
 // Which characters end a component: the file services take both, but some
-// of the component's own rules (GetDriveName, the UNC test of a drive
-// specification) count the backslash alone.
+// of the component's own rules (GetDriveName, the UNC test of the drive name a
+// Drive member takes) count the backslash alone.
 enum class Separators { kEither, kBackslash };
 
 inline bool IsSeparator(char c, Separators which = Separators::kEither) {

@@ -192,7 +192,7 @@ TEST(WinPath, ForbiddenCharactersTable) {
 }
 
 TEST(WinPath, BackslashOnlyRootsTable) {
-  // The component's own rules (GetDriveName, a drive specification) take a
+  // The component's own rules (GetDriveName, the name a Drive takes) take a
   // forward slash for an ordinary character.
   const RootCase cases[] = {
       {"\\\\srv\\sh\\x", RootKind::kUnc, 8, "srv", "sh"},
