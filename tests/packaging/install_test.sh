@@ -30,7 +30,11 @@ layout() {
   done
   [ "$(readlink "$lib/libtessary-platform.so.1")" = libtessary-platform.so.1.0.0 ] || return 1
   [ "$(readlink "$lib/libtessary-platform.so")" = libtessary-platform.so.1 ] || return 1
-  objdump -p "$lib/libtessary-platform.so.1.0.0" | grep -q 'SONAME *libtessary-platform.so.1$'
+  # Read whole before matching: a grep -q that stops at the match would
+  # leave objdump writing into a closed pipe, and pipefail would report it.
+  local headers
+  headers=$(objdump -p "$lib/libtessary-platform.so.1.0.0")
+  grep -q 'SONAME *libtessary-platform.so.1$' <<<"$headers"
 }
 check "FHS layout, SONAME and version links" layout
 
