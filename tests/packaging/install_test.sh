@@ -28,13 +28,18 @@ layout() {
            usr/share/man/man1/tessary-run.1.gz usr/share/doc/tessary/examples/tour.js; do
     [ -f "$stage/$f" ] || { echo "missing $f"; return 1; }
   done
-  [ "$(readlink "$lib/libtessary-platform.so.1")" = libtessary-platform.so.1.0.0 ] || return 1
-  [ "$(readlink "$lib/libtessary-platform.so")" = libtessary-platform.so.1 ] || return 1
+  local link
+  for link in libtessary-platform.so.1:libtessary-platform.so.1.0.0 \
+              libtessary-platform.so:libtessary-platform.so.1; do
+    [ "$(readlink "$lib/${link%%:*}")" = "${link#*:}" ] ||
+      { echo "${link%%:*} links to '$(readlink "$lib/${link%%:*}")', not ${link#*:}"; ls -l "$lib"; return 1; }
+  done
   # Read whole before matching: a grep -q that stops at the match would
   # leave objdump writing into a closed pipe, and pipefail would report it.
   local headers
   headers=$(objdump -p "$lib/libtessary-platform.so.1.0.0")
-  grep -q 'SONAME *libtessary-platform.so.1$' <<<"$headers"
+  grep -q 'SONAME *libtessary-platform.so.1$' <<<"$headers" ||
+    { echo "no SONAME libtessary-platform.so.1:"; grep -i soname <<<"$headers"; return 1; }
 }
 check "FHS layout, SONAME and version links" layout
 
