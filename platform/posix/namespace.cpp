@@ -65,10 +65,12 @@ struct StoreValue {
 // What a path reports when the store failed the registry call `rc`.
 DWORD StoreFailure(LSTATUS rc) { return rc == ERROR_BADDB ? ERROR_BADDB : ERROR_CANTREAD; }
 
-// The string values of one key; an absent key has none. A failure of the
-// store itself is returned, never taken for an absent key.
-DWORD ReadStringValues(const char* subkey, std::vector<StoreValue>* values) {
-  values->clear();
+// Calls `take(name, type, data, size)` for each value of one key up to a
+// folder's length; longer ones are no names or folders we accept. An absent
+// key has none. A failure of the store itself is returned, never taken for an
+// absent key.
+template <typename Take>
+DWORD ForEachValue(const char* subkey, Take take) {
   HKEY key = nullptr;
   const LSTATUS open_rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key);
   if (open_rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
@@ -83,49 +85,36 @@ DWORD ReadStringValues(const char* subkey, std::vector<StoreValue>* values) {
     const LSTATUS rc =
         RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
     if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc == ERROR_MORE_DATA) continue;  // longer than any name or folder we accept
+    if (rc == ERROR_MORE_DATA) continue;
     if (rc != ERROR_SUCCESS) {
       failure = StoreFailure(rc);
       break;
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
-    const char* text = reinterpret_cast<const char*>(data.data());
-    values->push_back(
-        {std::string(name.data(), name_size), std::string(text, strnlen(text, data_size))});
+    take(std::string(name.data(), name_size), type, data.data(), data_size);
   }
   RegCloseKey(key);
   return failure;
 }
 
-// The names of the DWORD values of one key that are not 0; an absent key
-// has none, a failure of the store itself is returned.
+// The string values of one key.
+DWORD ReadStringValues(const char* subkey, std::vector<StoreValue>* values) {
+  values->clear();
+  return ForEachValue(subkey, [&](std::string name, DWORD type, const BYTE* data, DWORD size) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return;
+    const char* text = reinterpret_cast<const char*>(data);
+    values->push_back({std::move(name), std::string(text, strnlen(text, size))});
+  });
+}
+
+// The names of the DWORD values of one key that are not 0.
 DWORD ReadSetSwitches(const char* subkey, std::vector<std::string>* names) {
   names->clear();
-  HKEY key = nullptr;
-  const LSTATUS open_rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key);
-  if (open_rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-  if (open_rc != ERROR_SUCCESS) return StoreFailure(open_rc);
-  DWORD failure = ERROR_SUCCESS;
-  std::vector<char> name(256);
-  for (DWORD index = 0;; ++index) {
-    DWORD name_size = static_cast<DWORD>(name.size());
+  return ForEachValue(subkey, [&](std::string name, DWORD type, const BYTE* data, DWORD size) {
     DWORD value = 0;
-    DWORD data_size = sizeof(value);
-    DWORD type = REG_NONE;
-    const LSTATUS rc = RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(&value), &data_size);
-    if (rc == ERROR_NO_MORE_ITEMS) break;
-    if (rc == ERROR_MORE_DATA) continue;  // not a DWORD
-    if (rc != ERROR_SUCCESS) {
-      failure = StoreFailure(rc);
-      break;
-    }
-    if (type == REG_DWORD && data_size == sizeof(value) && value != 0) {
-      names->emplace_back(name.data(), name_size);
-    }
-  }
-  RegCloseKey(key);
-  return failure;
+    if (type != REG_DWORD || size != sizeof(value)) return;
+    std::memcpy(&value, data, sizeof(value));
+    if (value != 0) names->push_back(std::move(name));
+  });
 }
 
 // "/a//b/./c/../" becomes "/a/b"; false for a relative path.

@@ -7,15 +7,6 @@
 //< tail1\r
 //<| last
 eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
-function fails(f, number, what) {
-  try {
-    f();
-  } catch (e) {
-    assert(e.number == number, what + ": number " + (e.number >>> 0).toString(16));
-    return;
-  }
-  assert(false, what + " does not fail");
-}
 
 var input = WScript.StdIn;
 assert(input.Line == 1 && input.Column == 1, "starts at line 1, column 1");
@@ -37,18 +28,18 @@ assert(input.Line == 4, "SkipLine passes one line");
 
 assert(input.ReadLine() == "abc\rdef", "a CR inside a line is text");
 assert(input.Read(5) == "tail1" && input.AtEndOfLine, "before CR LF");
-fails(function () { input.Read(-1); }, 0x800A0005 | 0, "a negative count");
+failsWithNumber(function () { input.Read(-1); }, 0x800A0005 | 0, "a negative count");
 assert(input.Read(0) == "", "Read(0)");
 assert(input.ReadAll() == "\r\nlast", "ReadAll takes the rest as it is");
 assert(input.AtEndOfStream && input.AtEndOfLine, "at the end");
 assert(input.Line == 6 && input.Column == 5, "position at the end: " + input.Line + "," +
        input.Column);
 
-fails(function () { input.ReadLine(); }, 0x800A003E | 0, "ReadLine at the end");
-fails(function () { input.Read(1); }, 0x800A003E | 0, "Read at the end");
-fails(function () { input.ReadAll(); }, 0x800A003E | 0, "ReadAll at the end");
-fails(function () { input.SkipLine(); }, 0x800A003E | 0, "SkipLine at the end");
-fails(function () { input.Write("x"); }, 0x800A0036 | 0, "writing standard input");
-fails(function () { return WScript.StdOut.AtEndOfStream; }, 0x800A0036 | 0,
+failsWithNumber(function () { input.ReadLine(); }, 0x800A003E | 0, "ReadLine at the end");
+failsWithNumber(function () { input.Read(1); }, 0x800A003E | 0, "Read at the end");
+failsWithNumber(function () { input.ReadAll(); }, 0x800A003E | 0, "ReadAll at the end");
+failsWithNumber(function () { input.SkipLine(); }, 0x800A003E | 0, "SkipLine at the end");
+failsWithNumber(function () { input.Write("x"); }, 0x800A0036 | 0, "writing standard input");
+failsWithNumber(function () { return WScript.StdOut.AtEndOfStream; }, 0x800A0036 | 0,
       "reading standard output");
 WScript.Echo("stdin ok");

@@ -1,15 +1,6 @@
 // WScript.Arguments.Named and Unnamed split as the Windows host splits them.
 // args: first '/Path:C:/dir/a b.txt' /Verbose+ '/quiet-' '/msg:x: y' / /flag 'two words' /path:again /empty: '/+'
 eval(new ActiveXObject("Quennel.Tessary").OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "lib\\checks.js")).ReadAll());
-function fails(f, number, what) {
-  try {
-    f();
-  } catch (e) {
-    assert(e.number == number, what + ": number " + (e.number >>> 0).toString(16));
-    return;
-  }
-  assert(false, what + " does not fail");
-}
 
 var args = WScript.Arguments;
 assert(args.length == 11 && args(1) == "/Path:C:/dir/a b.txt", "Arguments unchanged");
@@ -34,11 +25,11 @@ assert(unnamed(0) == "first" && unnamed.Item(1) == "/" && unnamed(2) == "two wor
 seen = [];
 for (var u = new Enumerator(unnamed); !u.atEnd(); u.moveNext()) seen.push(u.item());
 assert(seen.length == 4 && seen[2] == "two words", "Enumerator over the unnamed");
-fails(function () { unnamed(4); }, 0x800A0009 | 0, "an index past the end");
+failsWithNumber(function () { unnamed(4); }, 0x800A0009 | 0, "an index past the end");
 
 // No class here loads an object from a file, and there are no running objects.
-fails(function () { GetObject(WScript.ScriptFullName); }, 0x800A01B0 | 0, "GetObject(path)");
-fails(function () { GetObject(undefined, "Quennel.Tessary"); }, 0x800A01AD | 0,
+failsWithNumber(function () { GetObject(WScript.ScriptFullName); }, 0x800A01B0 | 0, "GetObject(path)");
+failsWithNumber(function () { GetObject(undefined, "Quennel.Tessary"); }, 0x800A01AD | 0,
       "GetObject of a running object");
 var root = GetObject("", "Quennel.Tessary");
 assert(root.GetFileName("C:\\a\\b.txt") == "b.txt", "GetObject(\"\", class) creates the class");

@@ -19,3 +19,15 @@ function failure(f) {
 function hex(n) {
   return (n < 0 ? n + 0x100000000 : n).toString(16);
 }
+
+// f must fail with the HRESULT `number`.
+function failsWithNumber(f, number, what) {
+  var e;
+  try {
+    f();
+  } catch (caught) {
+    e = caught;
+  }
+  assert(e !== undefined, what + " does not fail");
+  assert(e.number == number, what + ": number " + hex(e.number));
+}
