@@ -15,9 +15,36 @@
 // lpName is the entry's name as the search returned it, and the entry must
 // not be a folder by the search's own data (the caller skips those): the
 // listing already answers that, so the probe does not ask again.
+// - On POSIX an open for no access asks nothing of the entry itself, only
+//   that the folder may be searched: for the entry the search has just
+//   returned, when it is no link, that is answered once per search. A link
+//   (which the open follows), or any other name, is asked about on its own.
 #pragma once
 
 #include "platform/files.h"
+
+// A search that answers only what a listing needs of each entry: its name and
+// whether it is a folder. dwFileAttributes carries FILE_ATTRIBUTE_DIRECTORY
+// for a folder (a link to a folder is one) and FILE_ATTRIBUTE_REPARSE_POINT
+// for a link, nothing else can be relied on, and the sizes and times are not
+// filled in. Entries, order and errors are FindFirstFileA's; the search is
+// continued with FindNextFileA, probed with FindProbeEntryA and closed with
+// FindClose.
+// - On POSIX the kind comes from the folder's own listing, so an entry costs
+//   no look-up of its name unless it is a link (which is followed) or the
+//   file system does not say what the entry is.
+// - On Windows it is the system's search at its basic level, fetching the
+//   folder in large pieces.
+#ifdef _WIN32
+inline HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+  return FindFirstFileExA(lpFileName, FindExInfoBasic, lpFindFileData, FindExSearchNameMatch,
+                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
+}
+#else
+EXTERN_C {
+  TESSARY_EXPORT HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+}
+#endif
 
 #ifdef _WIN32
 inline BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {

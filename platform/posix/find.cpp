@@ -30,6 +30,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -47,14 +48,27 @@
 namespace tessary::files {
 namespace {
 
+// A name the search will hand out, with its kind as the folder's listing
+// gave it (a d_type; DT_UNKNOWN when the file system did not say, or the
+// search was for one name).
+struct FindEntry {
+  std::string name;
+  unsigned char type;
+};
+
 struct FindObject {
   std::mutex mutex;
   std::string folder;  // host folder of the entries
   // The folder itself, held while a wildcard search lasts: each entry is
   // described relative to it, so no entry costs a walk of the whole path.
   sys::Fd folder_fd;
-  std::vector<std::string> names;
+  // Names and kinds only (FindFirstFileNamesA): no entry is described.
+  bool names_only = false;
+  std::vector<FindEntry> entries;
   size_t next = 0;
+  // Whether the folder may be searched with the effective ids: -1 not asked
+  // yet, else 0 or the errno of the refusal. Asked once, by the first probe.
+  int folder_search = -1;
 };
 
 using Searches = HandleTable<FindObject>;
@@ -77,12 +91,65 @@ bool RoundTrips(std::string_view name) {
                              static_cast<int>(name.size()), nullptr, 0) > 0;
 }
 
+// Whether an entry whose kind the listing did not settle is a folder: a
+// link is followed (a link to a folder is a folder; one whose target cannot
+// be reached is a file, as DescribeEntry has it). 0, or the errno of the look.
+int SettleKind(FindObject* search, FindEntry* entry, bool* folder) {
+  const bool relative = search->folder_fd.valid();
+  const int dirfd = relative ? search->folder_fd.get() : AT_FDCWD;
+  const std::string joined = relative ? std::string() : Join(search->folder, entry->name);
+  const char* at = relative ? entry->name.c_str() : joined.c_str();
+  FileInfo info;
+  if (entry->type == DT_UNKNOWN) {
+    const int err = StatAt(dirfd, at, false, &info);
+    if (err != 0) return err;
+    if (!S_ISLNK(info.mode)) {
+      entry->type = IFTODT(info.mode);
+      *folder = S_ISDIR(info.mode);
+      return 0;
+    }
+    entry->type = DT_LNK;
+  }
+  if (StatAt(dirfd, at, true, &info) == 0) {
+    *folder = S_ISDIR(info.mode);
+    return 0;
+  }
+  // The target is out of reach: a file, unless the link itself is gone.
+  *folder = false;
+  return StatAt(dirfd, at, false, &info);
+}
+
+// The next entry that is still there, by name and kind alone.
+DWORD NextName(FindObject* search, WIN32_FIND_DATAA* data) {
+  while (search->next < search->entries.size()) {
+    FindEntry& entry = search->entries[search->next++];
+    bool folder = entry.type == DT_DIR;
+    if (entry.type == DT_LNK || entry.type == DT_UNKNOWN) {
+      const int err = SettleKind(search, &entry, &folder);
+      if (err == ENOENT) continue;
+      if (err != 0) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
+    }
+    DWORD attributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    if (entry.type == DT_LNK) {
+      attributes =
+          (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    std::memset(data, 0, sizeof(*data));
+    data->dwFileAttributes = attributes;
+    std::memcpy(data->cFileName, entry.name.data(),
+                std::min(entry.name.size(), sizeof(data->cFileName) - 1));
+    return ERROR_SUCCESS;
+  }
+  return ERROR_NO_MORE_FILES;
+}
+
 // The next entry that is still there; ERROR_NO_MORE_FILES at the end. An
 // entry whose status cannot be read ends the search with that error: skipping
 // it would hand a caller a listing with a file missing, as if it were whole.
 DWORD NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
-  while (search->next < search->names.size()) {
-    const std::string& name = search->names[search->next++];
+  if (search->names_only) return NextName(search, data);
+  while (search->next < search->entries.size()) {
+    const std::string& name = search->entries[search->next++].name;
     const int err =
         search->folder_fd.valid()
             ? DescribeEntry(search->folder_fd.get(), name.c_str(), name, false, data)
@@ -93,13 +160,14 @@ DWORD NextEntry(FindObject* search, WIN32_FIND_DATAA* data) {
   return ERROR_NO_MORE_FILES;
 }
 
-DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
+DWORD Start(const char* pattern, bool names_only, std::shared_ptr<FindObject>* out) {
   HostPath path;
   DWORD error = ResolvePath(pattern, PathUse::kPattern, &path);
   if (error != ERROR_SUCCESS) return error;
   if (path.name_offset == std::string::npos) return ERROR_FILE_NOT_FOUND;
   const std::string name = path.full.substr(path.name_offset);
   auto search = std::make_shared<FindObject>();
+  search->names_only = names_only;
   search->folder = path.host.substr(0, path.host.size() - name.size());
   if (search->folder.size() > 1 && search->folder.back() == '/') search->folder.pop_back();
 
@@ -110,7 +178,7 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
     // The entry as the disk spells it, which a name in another case found.
     const size_t slash = path.host.rfind('/');
     search->folder = path.host.substr(0, slash == 0 ? 1 : slash);
-    search->names.push_back(path.host.substr(slash + 1));
+    search->entries.push_back({path.host.substr(slash + 1), DT_UNKNOWN});
     *out = std::move(search);
     return ERROR_SUCCESS;
   }
@@ -126,16 +194,50 @@ DWORD Start(const char* pattern, std::shared_ptr<FindObject>* out) {
   // The folder the stream reads, held for the descriptions; without it
   // each entry is described by its whole path, as it stands then.
   search->folder_fd.reset(sys::openat(dirfd(dir), ".", O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
-  const int err = ReadNames(dir, [&](std::string_view entry_name) {
-    if (at_root && (entry_name == "." || entry_name == "..")) return;
-    if (!RoundTrips(entry_name)) return;
-    if (winpath::MatchPattern(name, entry_name)) search->names.emplace_back(entry_name);
-  });
+  // The names with the kinds the folder gives with them (ReadNames hands
+  // out names only). "*" and "*.*" match every name.
+  const bool every_name = name == "*" || name == "*.*";
+  int err = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = sys::readdir(dir);
+    if (entry == nullptr) {
+      err = errno;
+      break;
+    }
+    const std::string_view entry_name(entry->d_name);
+    if (at_root && (entry_name == "." || entry_name == "..")) continue;
+    if (!RoundTrips(entry_name)) continue;
+    if (every_name || winpath::MatchPattern(name, entry_name)) {
+      search->entries.push_back({std::string(entry_name), entry->d_type});
+    }
+  }
+  sys::closedir(dir);
   if (err != 0) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
-  if (search->names.empty()) return ERROR_FILE_NOT_FOUND;
-  std::sort(search->names.begin(), search->names.end(), NtfsOrder);
+  if (search->entries.empty()) return ERROR_FILE_NOT_FOUND;
+  std::sort(search->entries.begin(), search->entries.end(),
+            [](const FindEntry& a, const FindEntry& b) { return NtfsOrder(a.name, b.name); });
   *out = std::move(search);
   return ERROR_SUCCESS;
+}
+
+HANDLE First(const char* pattern, bool names_only, WIN32_FIND_DATAA* data) {
+  return GuardWin32<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+    if (data == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_HANDLE_VALUE;
+    }
+    std::shared_ptr<FindObject> search;
+    DWORD error = Start(pattern, names_only, &search);
+    if (error == ERROR_SUCCESS) error = NextEntry(search.get(), data);
+    if (error != ERROR_SUCCESS) {
+      // Everything that matched vanished while we looked: nothing found.
+      SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
+      return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return Searches::Get().Publish(std::move(search));
+  });
 }
 
 }  // namespace
@@ -145,22 +247,11 @@ namespace files = tessary::files;
 
 EXTERN_C {
   HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-    return tessary::GuardWin32<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
-      if (lpFindFileData == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-      }
-      std::shared_ptr<files::FindObject> search;
-      DWORD error = files::Start(lpFileName, &search);
-      if (error == ERROR_SUCCESS) error = files::NextEntry(search.get(), lpFindFileData);
-      if (error != ERROR_SUCCESS) {
-        // Everything that matched vanished while we looked: nothing found.
-        SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
-        return INVALID_HANDLE_VALUE;
-      }
-      SetLastError(ERROR_SUCCESS);
-      return files::Searches::Get().Publish(std::move(search));
-    });
+    return files::First(lpFileName, false, lpFindFileData);
+  }
+
+  HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    return files::First(lpFileName, true, lpFindFileData);
   }
 
   BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
@@ -193,10 +284,29 @@ EXTERN_C {
       if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         return files::FailWith(ERROR_INVALID_NAME);
       }
-      // What the open CreateFileA makes for no access (O_PATH, following a
-      // link) finds out, asked relative to the folder and with the same
-      // (effective) identity, without making a descriptor to close. No
-      // access takes no part in share modes, so none are consulted.
+      // The open CreateFileA makes for no access (O_PATH, following a link)
+      // needs nothing of the entry but that it is there, and search
+      // permission on the folder. For the entry just handed out, when it is
+      // no link, the listing has answered the first: the folder's
+      // permission, asked once with the same (effective) identity, is the
+      // whole answer. Anything else is asked relative to the folder, without
+      // making a descriptor to close. No access takes no part in share
+      // modes, so none are consulted.
+      std::lock_guard<std::mutex> lock(search->mutex);
+      if (search->next > 0) {
+        const files::FindEntry& current = search->entries[search->next - 1];
+        if (current.type != DT_UNKNOWN && current.type != DT_LNK && current.name == name) {
+          if (search->folder_search < 0) {
+            search->folder_search =
+                tessary::sys::faccessat(search->folder_fd.get(), ".", X_OK, AT_EACCESS) == 0
+                    ? 0
+                    : errno;
+          }
+          if (search->folder_search == 0) return TRUE;
+          return files::FailWith(tessary::sys::Win32ErrorFromErrno(
+              search->folder_search, tessary::sys::ErrnoOp::kOpenExisting));
+        }
+      }
       if (tessary::sys::faccessat(search->folder_fd.get(), lpName, F_OK, AT_EACCESS) != 0) {
         return files::FailWith(
             tessary::sys::Win32ErrorFromErrno(errno, tessary::sys::ErrnoOp::kOpenExisting));

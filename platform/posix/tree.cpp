@@ -154,7 +154,12 @@ DWORD CopyFileAt(int from_dir, const char* name, int to_dir, const char* new_nam
 }  // namespace
 
 bool NtfsOrder(const std::string& a, const std::string& b) {
-  auto rank = [](const std::string& s) { return s == "." ? 0 : (s == ".." ? 1 : 2); };
+  // Asked of every pair a sort compares: the lengths settle it, with no
+  // string comparison.
+  auto rank = [](const std::string& s) {
+    if (s.size() > 2 || s.empty() || s[0] != '.') return 2;
+    return s.size() == 1 ? 0 : (s[1] == '.' ? 1 : 2);
+  };
   if (rank(a) != rank(b)) return rank(a) < rank(b);
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {

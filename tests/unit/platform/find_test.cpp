@@ -1,12 +1,17 @@
 // Searches: wildcard patterns matched without regard to case, the entries
 // Windows lists and in which order, and the errors of each way to fail.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/find_probe.h"
 #include "unit/platform/file_fixture.h"
 
 namespace tessary {
@@ -193,6 +198,135 @@ TEST_F(Find, ReadErrorsEndTheSearchWithoutLeaks) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
   sys::ClearFaults();
   EXPECT_EQ(before, testing::CountOpenFds());
+}
+
+// A search for names and kinds lists what FindFirstFileA lists, in the same
+// order, and tells folders (a link to one too) from everything else.
+TEST_F(Find, ANamesOnlySearchListsWhatTheFullOneDoesWithTheKinds) {
+  ASSERT_EQ(0, ::symlink(Host("d/sub").c_str(), Host("d/folderlink").c_str()));
+  ASSERT_EQ(0, ::symlink(Host("d/a.txt").c_str(), Host("d/filelink").c_str()));
+  ASSERT_EQ(0, ::symlink(Host("d/missing").c_str(), Host("d/dangling").c_str()));
+  ASSERT_EQ(0, ::mkfifo(Host("d/fifo").c_str(), 0644));
+  for (const char* pattern : {"d\\*", "d\\*.txt", "d\\*link", "d\\readme", "d\\none*"}) {
+    std::vector<std::string> full, names;
+    std::vector<DWORD> full_kinds, kinds;
+    for (bool names_only : {false, true}) {
+      WIN32_FIND_DATAA data;
+      HANDLE h = names_only ? FindFirstFileNamesA(Win(pattern).c_str(), &data)
+                            : FindFirstFileA(Win(pattern).c_str(), &data);
+      if (h == INVALID_HANDLE_VALUE) {
+        (names_only ? names : full).push_back("error " + std::to_string(GetLastError()));
+        continue;
+      }
+      do {
+        (names_only ? names : full).push_back(data.cFileName);
+        (names_only ? kinds : full_kinds)
+            .push_back(data.dwFileAttributes &
+                       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+      } while (FindNextFileA(h, &data));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
+      EXPECT_TRUE(FindClose(h));
+    }
+    EXPECT_EQ(full, names) << pattern;
+    EXPECT_EQ(full_kinds, kinds) << pattern;
+  }
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileNamesA(Win("d\\folderlink").c_str(), &data);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+            data.dwFileAttributes);
+  EXPECT_TRUE(FindClose(h));
+  // An entry removed before its turn is skipped when its kind needs a look.
+  h = FindFirstFileNamesA(Win("d\\*link").c_str(), &data);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_STREQ("filelink", data.cFileName);
+  ASSERT_EQ(0, ::unlink(Host("d/folderlink").c_str()));
+  EXPECT_FALSE(FindNextFileA(h, &data));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileNamesA(Win("d\\*").c_str(), nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+// The probe a listing makes answers what CreateFileA for no access answers,
+// for every kind of entry, found by either kind of search.
+TEST_F(Find, TheProbeAnswersWhatAnOpenForNoAccessAnswers) {
+  ::mkdir(Host("k").c_str(), 0755);
+  WriteHostFile(Host("k/file"), "x");
+  ASSERT_EQ(0, ::mkfifo(Host("k/fifo").c_str(), 0644));
+  ASSERT_EQ(0, ::symlink(Host("k/file").c_str(), Host("k/filelink").c_str()));
+  ASSERT_EQ(0, ::symlink(Host("k/missing").c_str(), Host("k/dangling").c_str()));
+  ASSERT_EQ(0, ::symlink(Host("k/loop").c_str(), Host("k/loop").c_str()));
+  ASSERT_EQ(0, ::symlink("/dev/null", Host("k/devlink").c_str()));
+  // A socket, bound through a short relative name (paths of sockets are short).
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  char cwd[4096];
+  ASSERT_NE(nullptr, ::getcwd(cwd, sizeof cwd));
+  ASSERT_EQ(0, ::chdir(Host("k").c_str()));
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, "socket");
+  const int bound = ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ASSERT_EQ(0, ::chdir(cwd));
+  ASSERT_EQ(0, bound);
+  size_t entries = 7;
+  const bool root = ::geteuid() == 0;
+  // A device node, where we may make one.
+  if (::mknod(Host("k/device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) ++entries;
+  if (!root) {
+    ++entries;
+    // A link into a folder that may not be searched.
+    ::mkdir(Host("closed").c_str(), 0755);
+    WriteHostFile(Host("closed/inner"), "x");
+    ASSERT_EQ(0, ::chmod(Host("closed").c_str(), 0600));
+    ASSERT_EQ(0, ::symlink(Host("closed/inner").c_str(), Host("k/closedlink").c_str()));
+  }
+
+  // Each entry's probe beside the open; `revoke` takes the folder's search
+  // permission away once the search has started.
+  auto compare = [&](bool names_only, bool revoke) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = names_only ? FindFirstFileNamesA(Win("k\\*").c_str(), &data)
+                          : FindFirstFileA(Win("k\\*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    if (revoke) {
+      ASSERT_EQ(0, ::chmod(Host("k").c_str(), 0600));
+    }
+    size_t probed = 0;
+    do {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      const std::string full = Win("k\\") + data.cFileName;
+      SetLastError(0);
+      HANDLE opened = CreateFileA(full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+      const DWORD open_error = opened == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
+      SetLastError(0);
+      const BOOL probe = FindProbeEntryA(h, full.c_str(), data.cFileName);
+      const DWORD probe_error = probe ? 0 : GetLastError();
+      EXPECT_EQ(opened != INVALID_HANDLE_VALUE, probe != FALSE)
+          << data.cFileName << " names_only " << names_only << " revoke " << revoke;
+      EXPECT_EQ(open_error, probe_error)
+          << data.cFileName << " names_only " << names_only << " revoke " << revoke;
+      ++probed;
+    } while (FindNextFileA(h, &data));
+    EXPECT_TRUE(FindClose(h));
+    if (revoke) {
+      ASSERT_EQ(0, ::chmod(Host("k").c_str(), 0755));
+    }
+    // Without search permission a search ends at the first entry it must
+    // look at.
+    if (!revoke) {
+      EXPECT_EQ(entries, probed) << "names_only " << names_only;
+    }
+  };
+  for (bool names_only : {false, true}) {
+    compare(names_only, false);
+    if (!root) compare(names_only, true);
+  }
+  ::close(sock);
+  if (!root) ::chmod(Host("closed").c_str(), 0755);
 }
 
 }  // namespace
