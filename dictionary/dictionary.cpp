@@ -401,6 +401,26 @@ HRESULT Dictionary::Add(VARIANT* key, VARIANT* item) {
   return hr;
 }
 
+HRESULT Dictionary::AddOwned(BSTR key, VARIANT* item) {
+  VARIANT value = *item;
+  VariantInit(item);
+  // A stored key is never null: the empty key is an empty string.
+  BSTR stored = key ? key : SysAllocStringLen(nullptr, 0);
+  bool inserted = false;
+  HRESULT hr = E_OUTOFMEMORY;
+  if (stored) {
+    auto hold = Lock();
+    DictionaryEntry* entry = nullptr;
+    if (store_.size() < kMaxEntries) hr = store_.Insert(stored, &entry, &inserted);
+    if (inserted) entry->item = value;
+  }
+  if (!inserted) {
+    SysFreeString(stored);
+    VariantClear(&value);
+  }
+  return hr;
+}
+
 HRESULT Dictionary::Exists(VARIANT* key, VARIANT_BOOL* exists) {
   if (!exists) return E_POINTER;
   *exists = VARIANT_FALSE;

@@ -58,6 +58,12 @@ class Dictionary : public tessary::Object<Dictionary, IDictionary> {
   HRESULT STDMETHODCALLTYPE get_CompareMode(CompareMethod* mode) override;
   HRESULT STDMETHODCALLTYPE get_HashVal(VARIANT* key, VARIANT* hash) override;
 
+  // Add for callers inside the module that hand over what they made: the
+  // key and the item become the dictionary's, and both are freed when the
+  // key is already present (which keeps its item) or the entry cannot be
+  // stored. Spares the copies Add makes of its arguments.
+  HRESULT AddOwned(BSTR key, VARIANT* item);
+
  private:
   class KeyArgument;
 

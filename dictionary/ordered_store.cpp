@@ -352,6 +352,15 @@ OrderedStore::Record* OrderedStore::Lookup(KeyText key) const {
   return nullptr;
 }
 
+OrderedStore::Record* OrderedStore::Lookup(const Record* key) const {
+  for (Record* r = buckets_[key->hash & (bucket_count_ - 1)]; r; r = r->next) {
+    if (r->hash == key->hash && r->length == key->length &&
+        std::memcmp(r->folded(), key->folded(), key->length * sizeof(OLECHAR)) == 0)
+      return r;
+  }
+  return nullptr;
+}
+
 // Doubles the buckets (or makes the first ones). Running out of memory here
 // only leaves the chains longer.
 void OrderedStore::GrowIndex() {
@@ -460,19 +469,45 @@ bool OrderedStore::SplitChild(Inner* parent, int index) {
   return true;
 }
 
+OrderedStore::Record* OrderedStore::MaxRecord() const {
+  const Node* node = root_;
+  while (!node->leaf) {
+    const Inner* inner = static_cast<const Inner*>(node);
+    node = inner->children[inner->count - 1];
+  }
+  const Leaf* leaf = static_cast<const Leaf*>(node);
+  return leaf->records[leaf->count - 1];
+}
+
 HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) {
   *entry = nullptr;
   *inserted = false;
-  if (Record* found = Lookup(TextOf(key))) {
-    *entry = &found->entry;
-    return S_OK;
-  }
   if (!buckets_) {
     GrowIndex();
     if (!buckets_) return E_OUTOFMEMORY;
   }
   Record* record = NewRecord(key);
-  if (!record) return E_OUTOFMEMORY;
+  if (!record) {
+    Record* found = Lookup(TextOf(key));
+    if (!found) return E_OUTOFMEMORY;
+    *entry = &found->entry;
+    return S_OK;
+  }
+  // Keys often arrive in order (a listing, a copy of another dictionary): a
+  // key above the largest is new and goes down the right edge, with no
+  // look-up and no search of the nodes it passes.
+  bool append = false;
+  if (size_ > 0) {
+    const Record* last = MaxRecord();
+    append = CompareUnits(record->folded(), record->length, last->folded(), last->length) > 0;
+  }
+  if (!append) {
+    if (Record* found = Lookup(record)) {
+      ::operator delete(record);
+      *entry = &found->entry;
+      return S_OK;
+    }
+  }
   // The record is the caller's key until it is linked in: on failure only
   // the record goes.
   auto fail = [record] {
@@ -506,7 +541,7 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
   Node* node = root_;
   while (!node->leaf) {
     Inner* inner = static_cast<Inner*>(node);
-    int i = ChildFor(inner, record);
+    int i = append ? inner->count - 1 : ChildFor(inner, record);
     Node* child = inner->children[i];
     if (child->count == Capacity(child->leaf)) {
       if (!SplitChild(inner, i)) return fail();
@@ -521,7 +556,7 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
 
   Leaf* leaf = static_cast<Leaf*>(node);
   bool equal = false;
-  const int at = SlotFor(leaf, record, &equal);
+  const int at = append ? leaf->count : SlotFor(leaf, record, &equal);
   std::memmove(leaf->records + at + 1, leaf->records + at,
                sizeof(Record*) * static_cast<size_t>(leaf->count - at));
   std::memmove(leaf->parts + at + 1, leaf->parts + at,

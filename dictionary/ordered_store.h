@@ -131,6 +131,10 @@ class OrderedStore {
 
   Record* NewRecord(BSTR key) const;
   Record* Lookup(KeyText key) const;
+  // The stored record whose folded key equals that of `key` (not stored).
+  Record* Lookup(const Record* key) const;
+  // The record with the largest key; only while the store holds any.
+  Record* MaxRecord() const;
   void IndexAdd(Record* record);
   void IndexRemove(Record* record);
   void GrowIndex();

@@ -506,6 +506,30 @@ TEST_F(DictionaryTest, AddLeavesItemsPassedByValueToTheCaller) {
   object->Release();
 }
 
+// What the collections use: the key and the item become the dictionary's,
+// and both are let go when the key is present already.
+TEST_F(DictionaryTest, AddOwnedTakesOverTheKeyAndTheItem) {
+  IDispatch* object = NewObject();
+  const ULONG before = Refs(object);
+  auto owned = [&](const char16_t* key) {
+    VARIANT item;
+    item.vt = VT_DISPATCH;
+    item.pdispVal = object;
+    object->AddRef();
+    return d_->AddOwned(key ? SysAllocString(key) : nullptr, &item);
+  };
+  EXPECT_EQ(S_OK, owned(u"b"));
+  EXPECT_EQ(S_OK, owned(u"a"));
+  EXPECT_EQ(S_OK, owned(u"B"));  // present: the first item stays
+  EXPECT_EQ(S_OK, owned(nullptr));
+  EXPECT_EQ(before + 3, Refs(object));
+  EXPECT_EQ((Strings{"''", "'a'", "'b'"}), KeyList());
+  d_->Release();
+  d_ = nullptr;
+  EXPECT_EQ(before, Refs(object));
+  object->Release();
+}
+
 // ---------------------------------------------------------------------------
 // Exists, Items, Keys, Remove, RemoveAll, Key.
 

@@ -271,6 +271,33 @@ TEST(OrderedStore, SequentialInsertsAndRemovalsFromEitherEnd) {
   }
 }
 
+// Keys that mostly arrive in order, as a folder's listing hands them over
+// (upper-case order, which puts "_" after the letters where the dictionary
+// puts it before): the largest key again in another case is the same key,
+// and whatever arrives out of order still lands in its place.
+TEST(OrderedStore, KeysArrivingNearlyInOrderKeepTheirPlacesAndTheirIdentity) {
+  for (bool fold : {true, false}) {
+    StoreModel m(fold);
+    for (int i = 0; i < 3000; ++i) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "k%05dX", i);
+      std::u16string key(buffer, buffer + 7);
+      ASSERT_NO_FATAL_FAILURE(m.Insert(key));
+      key[6] = u'x';
+      ASSERT_NO_FATAL_FAILURE(m.Insert(key));
+      if (i % 7 == 0) {
+        std::snprintf(buffer, sizeof buffer, "k%05d_", i);
+        ASSERT_NO_FATAL_FAILURE(m.Insert(std::u16string(buffer, buffer + 7)));
+      }
+      if (i % 101 == 0) {
+        ASSERT_NO_FATAL_FAILURE(m.Insert(u"K" + std::u16string(buffer + 1, buffer + 3)));
+        ASSERT_NO_FATAL_FAILURE(m.CheckAll());
+      }
+    }
+    ASSERT_NO_FATAL_FAILURE(m.CheckAll());
+  }
+}
+
 TEST(OrderedStore, RespellingTheSmallestKeyKeepsTheSeparatorsAbove) {
   StoreModel m(true);
   for (int i = 0; i < 5000; ++i) {
