@@ -9,6 +9,7 @@
 #include "fsobjects/file.h"
 #include "fsobjects/folder.h"
 #include "platform/files.h"
+#include "platform/find_probe.h"
 #include "platform/winpath.h"
 
 TESSARY_CREATABLE(Files)
@@ -17,15 +18,17 @@ TESSARY_CREATABLE(Folders)
 namespace {
 
 // Walks the entries that match the folder's wildcard, handing `visit` the
-// search and each entry; a failing `visit` ends the listing. A search that finds nothing lists
-// nothing.
+// search and each entry; a failing `visit` ends the listing. A search that
+// finds nothing lists nothing. With `names_only` the entries carry their
+// names and the directory attribute, and nothing else is read of them.
 template <class Visit>
-HRESULT ForEachMatch(const Folder& folder, Visit&& visit) {
+HRESULT ForEachMatch(const Folder& folder, bool names_only, Visit&& visit) {
   const std::string& base = folder.full_path();
   const std::string pattern = tessary::winpath::Join(base, folder.search_wildcard());
   if (pattern.size() >= MAX_PATH) return S_OK;
   WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  HANDLE search = names_only ? ::FindFirstFileNamesA(pattern.c_str(), &found)
+                             : ::FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return S_OK;
   HRESULT hr = S_OK;
   do {
@@ -48,7 +51,8 @@ HRESULT Folder::get_Files(IFileCollection** files) {
     return ReportError("Invalid Folder Name", 0);
   }
   const std::string folder = tessary::winpath::WithFinalBackslash(full_path_);
-  hr = ForEachMatch(*this, [&](HANDLE search, const WIN32_FIND_DATAA& entry) -> HRESULT {
+  // A file needs only its name from the search: the probe settles the rest.
+  hr = ForEachMatch(*this, true, [&](HANDLE search, const WIN32_FIND_DATAA& entry) -> HRESULT {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return S_OK;
     File* file = nullptr;
     HRESULT made = tessary::CreateObject(&file);
@@ -62,7 +66,7 @@ HRESULT Folder::get_Files(IFileCollection** files) {
     made = file->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
     file->Release();
     if (FAILED(made)) return made;
-    return tessary::AddChild(static_cast<IFileCollectionAdd*>(collection), entry.cFileName, child);
+    return collection->Adopt(entry.cFileName, child);
   });
   if (FAILED(hr)) {
     collection->Release();
@@ -82,7 +86,7 @@ HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
     return ReportError("Invalid Folder Name", 0);
   }
   const std::string base = tessary::winpath::WithFinalBackslash(full_path_);
-  hr = ForEachMatch(*this, [&](HANDLE, const WIN32_FIND_DATAA& entry) -> HRESULT {
+  hr = ForEachMatch(*this, false, [&](HANDLE, const WIN32_FIND_DATAA& entry) -> HRESULT {
     // "." and "..", and every other name that starts with a dot, are left out.
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.')
       return S_OK;
@@ -105,8 +109,7 @@ HRESULT Folder::get_SubFolders(IFolderCollection** folders) {
     made = folder->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&child));
     folder->Release();
     if (FAILED(made)) return made;
-    return tessary::AddChild(static_cast<IFolderCollectionAdd*>(collection), entry.cFileName,
-                             child);
+    return collection->Adopt(entry.cFileName, child);
   });
   if (FAILED(hr)) {
     collection->Release();

@@ -9,6 +9,7 @@
 // no lock here, and each call costs one lock, the dictionary's.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "dictionary/dictionary.h"
@@ -45,6 +46,35 @@ class Collection : public Object<Derived, Dispatch, AddInterface> {
   }
 
   HRESULT FinalConstruct() { return CreateObject(&entries_); }
+
+  // What AddEntry does, for the lister inside the module: the child is
+  // added under `name` (a found entry's name, in the system code page),
+  // converted once, and the collection takes over the reference, whatever
+  // becomes of the entry.
+  HRESULT Adopt(const char* name, IDispatch* child) {
+    VARIANT item;
+    VariantInit(&item);
+    item.vt = VT_DISPATCH;
+    item.pdispVal = child;
+    // A found name holds fewer than MAX_PATH bytes, and no byte sequence
+    // becomes more UTF-16 code units than it has bytes.
+    OLECHAR wide[MAX_PATH];
+    const int length = static_cast<int>(strnlen(name, MAX_PATH - 1));
+    BSTR key = nullptr;
+    if (length > 0) {
+      const int units = MultiByteToWideChar(CP_ACP, 0, name, length, wide, MAX_PATH);
+      HRESULT hr = units > 0 ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+      if (SUCCEEDED(hr)) {
+        key = SysAllocStringLen(wide, static_cast<UINT>(units));
+        if (!key) hr = E_OUTOFMEMORY;
+      }
+      if (FAILED(hr)) {
+        child->Release();
+        return hr;
+      }
+    }
+    return entries_->AddOwned(key, &item);
+  }
 
   // The add interface: the lister hands its child over as a
   // VT_DISPATCH | VT_BYREF. The dictionary stores its own reference, so the

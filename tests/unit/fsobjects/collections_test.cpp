@@ -3,6 +3,7 @@
 #include "fsobjects/collections.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -216,6 +217,39 @@ TEST_F(CollectionTest, FilesLeavesOutWhatCannotBeOpenedWhateverTheShareModesHeld
     file->Release();
   }
   EXPECT_EQ((std::vector<std::string>{"held.txt", "kept.txt", "link.txt", "target.txt"}), names);
+  files->Release();
+  folder->Release();
+}
+
+// The search hands names over in upper-case order, the dictionary keeps
+// them in its own (A-Z folded to lower case): where the two differ, and for
+// names that are one key to the dictionary, the dictionary's order and the
+// first name found stand. Folders, links to folders, and what cannot be
+// opened are left out; special files and links to files are kept.
+TEST_F(CollectionTest, FilesHoldWhatTheListingFoundInTheDictionarysOrder) {
+  for (const char* name :
+       {"b.txt", "Ab.txt", "ab.txt", "_b.txt", "[x].txt", "~z.txt", "a", "A_", "\xc3\xa9.txt"})
+    Write(name, "x");
+  std::filesystem::create_directory(P("dir"));
+  std::filesystem::create_directory_symlink(P("dir"), P("dirlink"));
+  std::filesystem::create_symlink(P("b.txt"), P("blink"));
+  std::filesystem::create_symlink(P("blink"), P("blinklink"));
+  std::filesystem::create_symlink(P("loop"), P("loop"));
+  ASSERT_EQ(0, ::mkfifo(P("fifo").c_str(), 0644));
+  IFolder* folder = Get(W());
+  IFileCollection* files = FilesOf(folder);
+  std::vector<std::string> names;
+  LONG count = 0;
+  files->get_Count(&count);
+  for (LONG i = 1; i <= count; ++i) {
+    IFile* file = nullptr;
+    ASSERT_EQ(S_OK, files->get_Item(I4(i), &file));
+    names.push_back(NameOf(file));
+    file->Release();
+  }
+  EXPECT_EQ((std::vector<std::string>{"[x].txt", "_b.txt", "a", "A_", "Ab.txt", "b.txt", "blink",
+                                      "blinklink", "fifo", "~z.txt", "\xc3\xa9.txt"}),
+            names);
   files->Release();
   folder->Release();
 }
