@@ -61,6 +61,17 @@ TEST_F(Find, ListsAFolderInNtfsOrderWithDotEntries) {
   EXPECT_EQ(Names(Win("d\\*")), Names("T:/d/*"));
 }
 
+// Names alike far into their text, names one is the start of another, names
+// that differ only in case, and bytes on either side of the dots.
+TEST_F(Find, TheNtfsOrderHoldsForNamesAlikeInTheirFirstBytes) {
+  ::mkdir(Host("o").c_str(), 0755);
+  const Names_ expected = {
+      ".",         "..",        "-a", "ABCDEFG", "abcdefgh", "ABCDEFGH0", "abcdefgh1", "ABCDEFGHI",
+      "abcdefghi", "abcdefgh_", "Z",  "zz",      "[x",       "_x",        "~x",        "\xc3\xa9"};
+  for (size_t i = expected.size(); i-- > 2;) WriteHostFile(Host("o/") + expected[i], "");
+  EXPECT_EQ(expected, Names(Win("o\\*")));
+}
+
 TEST_F(Find, WildcardsMatchWithoutCase) {
   EXPECT_EQ(Names_({"a.txt", "B.TXT"}), Names(Win("d\\*.txt")));
   EXPECT_EQ(Names_({"a.txt", "B.TXT"}), Names(Win("d\\*.TxT")));
