@@ -64,7 +64,7 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
   if (FAILED(hr)) return hr;
   folder = tessary::winpath::WithFinalBackslash(folder);
   if (folder.size() + leaf.size() >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
-  folder_path_ = folder;
+  folder_length_ = folder.size();
   name_ = leaf;
   full_path_ = folder + leaf;
   return Probe();
@@ -73,7 +73,7 @@ HRESULT File::InitFromFolderAndName(BSTR folder_path, BSTR name) {
 HRESULT File::InitFromListing(HANDLE search, const std::string& folder, const char* name) {
   const size_t length = std::strlen(name);
   if (folder.size() + length >= MAX_PATH) return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE);
-  folder_path_ = folder;
+  folder_length_ = folder.size();
   name_.assign(name, length);
   full_path_.reserve(folder.size() + length);
   full_path_ = folder;
@@ -89,10 +89,10 @@ HRESULT File::InitFromPath(BSTR full_path) {
   if (FAILED(hr)) return hr;
   size_t cut = tessary::winpath::LastSeparator(path);
   if (cut == std::string::npos) {
-    folder_path_ = path;
+    folder_length_ = path.size();
     name_.clear();
   } else {
-    folder_path_ = path.substr(0, cut + 1);
+    folder_length_ = cut + 1;
     name_ = path.substr(cut + 1);
   }
   full_path_ = path;
@@ -109,7 +109,7 @@ HRESULT File::put_Name(BSTR name) {
   if (FAILED(hr)) return hr;
   // The object keeps naming the old path after a rename.
   std::string target;
-  return tessary::RenameItem(kErrorClass, full_path_, folder_path_, leaf, &target);
+  return tessary::RenameItem(kErrorClass, full_path_, FolderPath(), leaf, &target);
 }
 
 HRESULT File::get_Type(BSTR* type) {
@@ -143,7 +143,7 @@ HRESULT File::put_Attributes(QNFileAttribute attributes) {
 }
 
 std::string File::Destination(const std::string& text) const {
-  return tessary::winpath::LastSeparator(text) == std::string::npos ? folder_path_ + text : text;
+  return tessary::winpath::LastSeparator(text) == std::string::npos ? FolderPath() + text : text;
 }
 
 HRESULT File::Copy(BSTR destination, VARIANT_BOOL overwrite) {
@@ -194,7 +194,7 @@ HRESULT File::get_Size(VARIANT* size) {
 HRESULT File::get_ParentFolder(IFolder** folder) {
   if (!folder) return E_POINTER;
   *folder = nullptr;
-  std::string parent = folder_path_;
+  std::string parent = FolderPath();
   if (parent.size() > 2 && tessary::winpath::IsSeparator(parent.back()) &&
       parent[parent.size() - 2] != ':')
     parent.pop_back();
@@ -227,7 +227,7 @@ HRESULT File::get_Accessible(VARIANT_BOOL* accessible) {
 }
 
 HRESULT File::get_FileSystem(QNFileSystemType* file_system) {
-  return tessary::VolumeFileSystem(folder_path_, file_system);
+  return tessary::VolumeFileSystem(FolderPath(), file_system);
 }
 
 HRESULT File::get__NewEnum(IUnknown** entries) {

@@ -70,8 +70,13 @@ class File : public tessary::Object<File, IFile, IFileInit> {
   HRESULT Transform(BSTR out_file, BSTR password, QNENCTYPE type, bool encrypt);
 
   bool accessible_ = false;
+  // The folder path (ending in its separator, or the whole path when it has
+  // none) is the start of the full path, and the name the rest of it: the
+  // folder is kept as a length, which spares a listing a copy per file.
+  std::string FolderPath() const { return full_path_.substr(0, folder_length_); }
+
   std::string name_;
-  std::string folder_path_;
+  size_t folder_length_ = 0;
   std::string full_path_;
   std::string account_server_;
   tessary::PermissionEngine permissions_;
