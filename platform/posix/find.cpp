@@ -181,7 +181,8 @@ void SortInNtfsOrder(std::vector<FindEntry>* entries) {
           j < name.size() ? static_cast<unsigned char>(winpath::UpperAscii(name[j])) : 0;
       prefix = (prefix << 8) | c;
     }
-    const uint8_t rank = name == "." ? 0 : (name == ".." ? 1 : 2);
+    uint8_t rank = 2;
+    if (name.size() <= 2 && name[0] == '.') rank = name.size() == 1 ? 0 : (name[1] == '.' ? 1 : 2);
     keys[i] = {prefix, i, rank};
   }
   std::sort(keys.begin(), keys.end(), [entries](const Key& a, const Key& b) {
