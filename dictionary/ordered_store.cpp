@@ -332,6 +332,43 @@ OrderedStore::Record* OrderedStore::NewRecord(BSTR key) const {
   return record;
 }
 
+int OrderedStore::CompareWithRecord(KeyText key, const Record* record) const {
+  const OLECHAR* folded = record->folded();
+  const size_t common = key.length < record->length ? key.length : record->length;
+  for (size_t i = 0; i < common; ++i) {
+    const OLECHAR c = fold_ ? Fold(key.text[i]) : key.text[i];
+    if (c != folded[i]) return c < folded[i] ? -1 : 1;
+  }
+  return key.length < record->length ? -1 : (key.length > record->length ? 1 : 0);
+}
+
+void OrderedStore::IndexNode(const Node* node, Record** buckets, size_t mask) {
+  if (node->leaf) {
+    const Leaf* leaf = static_cast<const Leaf*>(node);
+    for (int i = 0; i < leaf->count; ++i) {
+      Record* record = leaf->records[i];
+      Record*& head = buckets[record->hash & mask];
+      record->next = head;
+      head = record;
+    }
+    return;
+  }
+  const Inner* inner = static_cast<const Inner*>(node);
+  for (int i = 0; i < inner->count; ++i) IndexNode(inner->children[i], buckets, mask);
+}
+
+bool OrderedStore::EnsureIndex() const {
+  if (buckets_) return true;
+  size_t count = 64;
+  while (count < size_) count *= 2;
+  Record** buckets = new (std::nothrow) Record*[count]();
+  if (!buckets) return false;
+  if (root_) IndexNode(root_, buckets, count - 1);
+  buckets_ = buckets;
+  bucket_count_ = count;
+  return true;
+}
+
 OrderedStore::Record* OrderedStore::Lookup(KeyText key) const {
   if (!buckets_) return nullptr;
   uint64_t hash = kIndexSeed;
@@ -389,12 +426,45 @@ void OrderedStore::IndexAdd(Record* record) {
 }
 
 void OrderedStore::IndexRemove(Record* record) {
+  if (!buckets_) return;
   Record** link = &buckets_[record->hash & (bucket_count_ - 1)];
   while (*link != record) link = &(*link)->next;
   *link = record->next;
 }
 
+DictionaryEntry* OrderedStore::FindInOrder(KeyText key, size_t* position) const {
+  if (!root_) return nullptr;
+  const Node* node = root_;
+  size_t before = 0;
+  while (!node->leaf) {
+    const Inner* inner = static_cast<const Inner*>(node);
+    int i = inner->count - 1;
+    while (i > 0 && CompareWithRecord(key, inner->mins[i]) < 0) --i;
+    for (int j = 0; j < i; ++j) before += inner->sizes[j];
+    node = inner->children[i];
+  }
+  const Leaf* leaf = static_cast<const Leaf*>(node);
+  int lo = 0;
+  int hi = leaf->count;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    const int c = CompareWithRecord(key, leaf->records[mid]);
+    if (c == 0) {
+      if (position) *position = before + static_cast<size_t>(mid);
+      return &leaf->records[mid]->entry;
+    }
+    if (c < 0) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return nullptr;
+}
+
 DictionaryEntry* OrderedStore::Find(KeyText key, size_t* position) const {
+  if (size_ == 0) return nullptr;
+  if (!EnsureIndex()) return FindInOrder(key, position);
   Record* record = Lookup(key);
   if (!record || !position) return record ? &record->entry : nullptr;
   const Node* node = root_;
@@ -482,26 +552,24 @@ OrderedStore::Record* OrderedStore::MaxRecord() const {
 HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) {
   *entry = nullptr;
   *inserted = false;
-  if (!buckets_) {
-    GrowIndex();
-    if (!buckets_) return E_OUTOFMEMORY;
-  }
   Record* record = NewRecord(key);
   if (!record) {
-    Record* found = Lookup(TextOf(key));
-    if (!found) return E_OUTOFMEMORY;
-    *entry = &found->entry;
-    return S_OK;
+    *entry = Find(TextOf(key));
+    return *entry ? S_OK : E_OUTOFMEMORY;
   }
   // Keys often arrive in order (a listing, a copy of another dictionary): a
-  // key above the largest is new and goes down the right edge, with no
-  // look-up and no search of the nodes it passes.
-  bool append = false;
+  // key above the largest (or the first) is new and goes down the right
+  // edge, with no look-up and no search of the nodes it passes.
+  bool append = true;
   if (size_ > 0) {
     const Record* last = MaxRecord();
     append = CompareUnits(record->folded(), record->length, last->folded(), last->length) > 0;
   }
   if (!append) {
+    if (!EnsureIndex()) {
+      ::operator delete(record);
+      return E_OUTOFMEMORY;
+    }
     if (Record* found = Lookup(record)) {
       ::operator delete(record);
       *entry = &found->entry;
@@ -565,7 +633,7 @@ HRESULT OrderedStore::Insert(BSTR key, DictionaryEntry** entry, bool* inserted) 
   ++leaf->count;
   Reslot(leaf, at);
   ++size_;
-  IndexAdd(record);
+  if (buckets_) IndexAdd(record);
   for (int d = depth - 1; d >= 0; --d) {
     path[d]->sizes[slots[d]] += 1;
     Record* min = MinRecord(path[d]->children[slots[d]]);

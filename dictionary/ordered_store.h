@@ -12,7 +12,9 @@
 // Each entry lives in its own record beside its key folded once, on
 // insertion: the tree compares folded forms a word at a time and never
 // folds a stored key again, and a hash index over the folded forms answers
-// keyed look-ups that need no position without descending the tree.
+// keyed look-ups that need no position without descending the tree. A key
+// above every stored one is appended down the right edge of the tree with no
+// look-up at all.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +72,9 @@ class OrderedStore {
 
   // The entry with an equal key, or null; *position (0-based) when found.
   DictionaryEntry* Find(KeyText key, size_t* position = nullptr) const;
+  // Find's answer by a descent of the tree instead of the index: Find's way
+  // when there is no index and no memory to build one.
+  DictionaryEntry* FindInOrder(KeyText key, size_t* position = nullptr) const;
   // The entry at a 0-based position below size().
   DictionaryEntry* At(size_t position) const;
 
@@ -130,6 +135,12 @@ class OrderedStore {
   static bool CheckNode(const Node* node, bool is_root, int depth, int* leaf_depth, size_t* count);
 
   Record* NewRecord(BSTR key) const;
+  // A key (not folded) against a stored record's folded key, as Compare.
+  int CompareWithRecord(KeyText key, const Record* record) const;
+  // Builds the index over every record when there is none; false, with
+  // nothing changed, when memory runs out.
+  bool EnsureIndex() const;
+  static void IndexNode(const Node* node, Record** buckets, size_t mask);
   Record* Lookup(KeyText key) const;
   // The stored record whose folded key equals that of `key` (not stored).
   Record* Lookup(const Record* key) const;
@@ -143,9 +154,11 @@ class OrderedStore {
   size_t size_ = 0;
   bool fold_;
   // Chains of records by the hash of their folded keys; a power-of-two
-  // number of buckets, grown to keep about one record per bucket.
-  Record** buckets_ = nullptr;
-  size_t bucket_count_ = 0;
+  // number of buckets, grown to keep about one record per bucket. Keys that
+  // arrive in order need no look-up, so there is no index until a look-up
+  // first needs one (a const one too); from then on it holds every record.
+  mutable Record** buckets_ = nullptr;
+  mutable size_t bucket_count_ = 0;
 };
 
 template <class F>

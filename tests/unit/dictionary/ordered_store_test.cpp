@@ -162,6 +162,21 @@ class StoreModel {
     for (size_t p = 0; p < model_.size(); p += p < 64 || p + 64 > model_.size() ? 1 : 61)
       ASSERT_EQ(model_[p].id, store_.At(p)->item.lVal);
     ASSERT_EQ(nullptr, store_.At(model_.size()));
+    // Look-ups through the index and down the tree, of keys present and
+    // keys one unit longer, which are not.
+    for (size_t p = 0; p < model_.size(); p += p < 64 || p + 64 > model_.size() ? 1 : 61) {
+      const std::u16string& key = KeyAt(p);
+      size_t at = ~size_t{0};
+      size_t in_order = ~size_t{0};
+      ASSERT_EQ(store_.Find(K(key), &at), store_.FindInOrder(K(key), &in_order));
+      ASSERT_EQ(p, at);
+      ASSERT_EQ(p, in_order);
+      size_t unused = 0;
+      if (!Has(key + u'\x01', &unused)) {
+        ASSERT_EQ(nullptr, store_.Find(K(key + u'\x01')));
+        ASSERT_EQ(nullptr, store_.FindInOrder(K(key + u'\x01')));
+      }
+    }
   }
 
   OrderedStore& store() { return store_; }
@@ -278,6 +293,13 @@ TEST(OrderedStore, SequentialInsertsAndRemovalsFromEitherEnd) {
 TEST(OrderedStore, KeysArrivingNearlyInOrderKeepTheirPlacesAndTheirIdentity) {
   for (bool fold : {true, false}) {
     StoreModel m(fold);
+    // In order only: the look-ups that follow find every key appended.
+    for (int i = 0; i < 3000; i += 2) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "k%05dX", i);
+      ASSERT_NO_FATAL_FAILURE(m.Insert(std::u16string(buffer, buffer + 7)));
+    }
+    ASSERT_NO_FATAL_FAILURE(m.CheckAll());
     for (int i = 0; i < 3000; ++i) {
       char buffer[16];
       std::snprintf(buffer, sizeof buffer, "k%05dX", i);
