@@ -27,12 +27,13 @@
 // whether it is a folder. dwFileAttributes carries FILE_ATTRIBUTE_DIRECTORY
 // for a folder (a link to a folder is one) and FILE_ATTRIBUTE_REPARSE_POINT
 // for a link, nothing else can be relied on, and the sizes and times are not
-// filled in. Entries, order and errors are FindFirstFileA's; the search is
-// continued with FindNextFileA, probed with FindProbeEntryA and closed with
-// FindClose.
+// filled in. Names and order are FindFirstFileA's; the search is continued
+// with FindNextFileA, probed with FindProbeEntryA and closed with FindClose.
 // - On POSIX the kind comes from the folder's own listing, so an entry costs
 //   no look-up of its name unless it is a link (which is followed) or the
-//   file system does not say what the entry is.
+//   file system does not say what the entry is. Only those looks can skip
+//   an entry removed since the folder was read, or end the search with an
+//   error; the others are handed out as the folder listed them.
 // - On Windows it is the system's search at its basic level, fetching the
 //   folder in large pieces.
 #ifdef _WIN32
