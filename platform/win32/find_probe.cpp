@@ -20,8 +20,13 @@
 //   CreateFileA follows it to its target;
 // - a reserved device name (CON, NUL, COM1 ...) and the device namespace
 //   ("\\.\") open a device, which has no attributes to query;
-// - a name that does not convert, or that the path rules refuse, fails in
-//   CreateFileA with that function's own error.
+// - a name that does not convert, that the path rules refuse, or that ends
+//   in a separator fails in CreateFileA with that function's own error
+//   (ERROR_INVALID_NAME for "name\", where the query says the path is not
+//   found);
+// - Wine refuses the query for an entry that is neither a file nor a folder
+//   (a FIFO or a device node of the host) with STATUS_INVALID_INFO_CLASS,
+//   while its open succeeds.
 // A directory opens for the query but not for CreateFileA without backup
 // semantics, which refuses it with access denied; the probe answers the same.
 #include "platform/find_probe.h"
@@ -36,6 +41,9 @@ ULONG NTAPI RtlIsDosDeviceName_U(PCWSTR DosFileName);
 
 namespace {
 
+// STATUS_INVALID_INFO_CLASS, without the clash of ntstatus.h and windows.h.
+constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+
 BOOL OpenProbe(LPCSTR full_name) {
   HANDLE probe = CreateFileA(full_name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
@@ -47,6 +55,10 @@ bool IsDeviceNamespace(const WCHAR* name) {
   return name[0] == L'\\' && name[1] == L'\\' && name[2] == L'.' && name[3] == L'\\';
 }
 
+bool EndsInSeparator(const WCHAR* name, int length) {
+  return length >= 2 && (name[length - 2] == L'\\' || name[length - 2] == L'/');
+}
+
 }  // namespace
 
 BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
@@ -54,9 +66,11 @@ BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
   (void)lpName;
   WCHAR wide[MAX_PATH];
   const UINT code_page = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-  if (lpFullName == nullptr || *lpFullName == '\0' ||
-      MultiByteToWideChar(code_page, 0, lpFullName, -1, wide, MAX_PATH) == 0 ||
-      IsDeviceNamespace(wide) || RtlIsDosDeviceName_U(wide) != 0)
+  const int length = lpFullName == nullptr || *lpFullName == '\0'
+                         ? 0
+                         : MultiByteToWideChar(code_page, 0, lpFullName, -1, wide, MAX_PATH);
+  if (length == 0 || EndsInSeparator(wide, length) || IsDeviceNamespace(wide) ||
+      RtlIsDosDeviceName_U(wide) != 0)
     return OpenProbe(lpFullName);
   UNICODE_STRING nt_name;
   if (!RtlDosPathNameToNtPathName_U(wide, &nt_name, nullptr, nullptr)) return OpenProbe(lpFullName);
@@ -65,6 +79,7 @@ BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
   FILE_BASIC_INFORMATION basic;
   const NTSTATUS status = NtQueryAttributesFile(&attributes, &basic);
   RtlFreeUnicodeString(&nt_name);
+  if (status == kInvalidInfoClass) return OpenProbe(lpFullName);
   if (!NT_SUCCESS(status)) {
     SetLastError(RtlNtStatusToDosError(status));
     return FALSE;

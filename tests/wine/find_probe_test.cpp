@@ -76,6 +76,10 @@ TEST_F(FindProbeTest, FilesOpenAndMissingEntriesFailAsTheOpenDoes) {
   ExpectSameAsOpen(folder_ + "\\PLAIN.TXT", TRUE, 0);
   ExpectSameAsOpen(folder_ + "\\gone.txt", FALSE, ERROR_FILE_NOT_FOUND);
   ExpectSameAsOpen(folder_ + "\\nowhere\\gone.txt", FALSE, ERROR_PATH_NOT_FOUND);
+  // A file named as a folder: with a separator after it the name itself is
+  // refused, and below it the path is not found.
+  ExpectSameAsOpen(folder_ + "\\plain.txt\\", FALSE, ERROR_INVALID_NAME);
+  ExpectSameAsOpen(folder_ + "\\plain.txt\\x", FALSE, ERROR_PATH_NOT_FOUND);
 }
 
 // A folder that took the place of a listed file is refused, and only with
