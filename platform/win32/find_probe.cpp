@@ -18,8 +18,8 @@
 // Where the two differ, the probe asks CreateFileA itself:
 // - NtQueryAttributesFile describes a reparse point (a link) itself, while
 //   CreateFileA follows it to its target;
-// - a reserved device name (CON, NUL, COM1 ...) and the device namespace
-//   ("\\.\") open a device, which has no attributes to query;
+// - a reserved device name (CON, NUL, COM1 ...) and the device namespaces
+//   ("\\.\", "\\?\") may open a device, which has no attributes to query;
 // - a name that does not convert, that the path rules refuse, or that ends
 //   in a separator fails in CreateFileA with that function's own error
 //   (ERROR_INVALID_NAME for "name\", where the query says the path is not
@@ -51,12 +51,17 @@ BOOL OpenProbe(LPCSTR full_name) {
   return CloseHandle(probe);
 }
 
+bool IsSeparator(WCHAR c) { return c == L'\\' || c == L'/'; }
+
+// "\\.\" and "\\?\" (either separator) name objects past the path rules,
+// devices among them.
 bool IsDeviceNamespace(const WCHAR* name) {
-  return name[0] == L'\\' && name[1] == L'\\' && name[2] == L'.' && name[3] == L'\\';
+  return IsSeparator(name[0]) && IsSeparator(name[1]) && (name[2] == L'.' || name[2] == L'?') &&
+         IsSeparator(name[3]);
 }
 
 bool EndsInSeparator(const WCHAR* name, int length) {
-  return length >= 2 && (name[length - 2] == L'\\' || name[length - 2] == L'/');
+  return length >= 2 && IsSeparator(name[length - 2]);
 }
 
 }  // namespace

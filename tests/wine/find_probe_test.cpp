@@ -74,6 +74,8 @@ TEST_F(FindProbeTest, FilesOpenAndMissingEntriesFailAsTheOpenDoes) {
   ExpectSameAsOpen(Make("readonly.txt", FILE_ATTRIBUTE_READONLY), TRUE, 0);
   // Case differences name the same entry, as in the open.
   ExpectSameAsOpen(folder_ + "\\PLAIN.TXT", TRUE, 0);
+  // Past the path rules, as the open sees it.
+  ExpectSameAsOpen("\\\\?\\" + folder_ + "\\plain.txt", TRUE, 0);
   ExpectSameAsOpen(folder_ + "\\gone.txt", FALSE, ERROR_FILE_NOT_FOUND);
   ExpectSameAsOpen(folder_ + "\\nowhere\\gone.txt", FALSE, ERROR_PATH_NOT_FOUND);
   // A file named as a folder: with a separator after it the name itself is
