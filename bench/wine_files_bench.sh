@@ -10,13 +10,15 @@
 # from build-win64/ beside it. Each figure is the total of LISTINGS listings
 # (default 5), the best of three rounds in one process, so that the engine's
 # and the DLL's start-up stay out. Prints `name value unit baseline value unit
-# ratio` as the other benchmark scripts do.
+# ratio` as the other benchmark scripts do. TESSARY_WINE_DLL names another
+# build of the DLL to measure instead (a variant made to find where the time
+# goes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 files=${2:-3000}
 listings=${3:-5}
-dll=$PWD/build-win64/bin/tessary.dll
+dll=${TESSARY_WINE_DLL:-$PWD/build-win64/bin/tessary.dll}
 if ! command -v wine >/dev/null 2>&1; then
   echo "wine_files_bench: wine is not installed; skipped"
   exit 0

@@ -17,7 +17,7 @@ add_library(tessary SHARED ${TESSARY_CORE_SOURCES} ${TESSARY_GEN}/tessary_classe
 add_dependencies(tessary tessary_typelib)
 set_target_properties(tessary PROPERTIES PREFIX "" OUTPUT_NAME tessary)
 target_link_options(tessary PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup)
-target_link_libraries(tessary PRIVATE ole32 oleaut32 uuid advapi32 shell32 mpr)
+target_link_libraries(tessary PRIVATE ole32 oleaut32 uuid advapi32 shell32 mpr ntdll)
 
 # The dispatcher's unit tests as a Windows program, built on request
 # (tests/wine/run builds and runs it under Wine) from the GoogleTest sources
@@ -36,4 +36,15 @@ if(EXISTS ${GTEST_SOURCE_DIR}/src/gtest-all.cc)
   target_compile_options(frame_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_mingw.h)
   target_link_options(frame_tests PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(frame_tests PRIVATE ole32 oleaut32 uuid)
+
+  # The listing's probe against the open it answers for, under the system's
+  # own file services.
+  add_executable(find_probe_tests EXCLUDE_FROM_ALL
+                 ${GTEST_SOURCE_DIR}/src/gtest-all.cc ${GTEST_SOURCE_DIR}/src/gtest_main.cc
+                 ${CMAKE_SOURCE_DIR}/tests/wine/find_probe_test.cpp
+                 ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp)
+  target_include_directories(find_probe_tests PRIVATE ${GTEST_SOURCE_DIR} ${GTEST_SOURCE_DIR}/include)
+  target_compile_options(find_probe_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_mingw.h)
+  target_link_options(find_probe_tests PRIVATE -static -static-libgcc -static-libstdc++)
+  target_link_libraries(find_probe_tests PRIVATE ntdll)
 endif()

@@ -11,7 +11,8 @@
 //   folder the search holds, so the folder's path is not walked again; a
 //   search for one name holds no folder and opens lpFullName as CreateFileA
 //   does.
-// - On Windows it is that CreateFileA of lpFullName.
+// - On Windows the system's attribute query of lpFullName's NT path, which
+//   makes the same internal open without a handle (platform/win32/).
 // lpName is the entry's name as the search returned it, and the entry must
 // not be a folder by the search's own data (the caller skips those): the
 // listing already answers that, so the probe does not ask again.
@@ -48,13 +49,11 @@ EXTERN_C {
 #endif
 
 #ifdef _WIN32
-inline BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
-  (void)hFindFile;
-  (void)lpName;
-  HANDLE probe = CreateFileA(lpFullName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return FALSE;
-  return CloseHandle(probe);
+EXTERN_C {
+  // TRUE when the entry can be opened; FALSE with the error that open would
+  // set otherwise. The search handle and the entry's own name are not needed:
+  // the system resolves lpFullName as the open does.
+  BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName);
 }
 #else
 EXTERN_C {

@@ -1,0 +1,115 @@
+// The listing's probe against the open it stands for: for each kind of entry,
+// FindProbeEntryA must give CreateFileA(path, 0, FILE_SHARE_READ |
+// FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)'s answer and error.
+// Runs as a Windows program (under Wine here) in a folder of its own below
+// the temporary folder.
+#include "platform/find_probe.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+struct Answer {
+  BOOL ok;
+  DWORD error;
+};
+
+Answer Open(const std::string& path) {
+  SetLastError(0);
+  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {FALSE, GetLastError()};
+  CloseHandle(handle);
+  return {TRUE, 0};
+}
+
+Answer Probe(const std::string& path) {
+  SetLastError(0);
+  const size_t cut = path.find_last_of('\\');
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (FindProbeEntryA(INVALID_HANDLE_VALUE, path.c_str(), name.c_str())) return {TRUE, 0};
+  return {FALSE, GetLastError()};
+}
+
+class FindProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    folder_ = std::string(temp) + "tessary-probe-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+  }
+  void TearDown() override {
+    for (const char* name : {"plain.txt", "readonly.txt", "held.txt"}) {
+      const std::string path = folder_ + "\\" + name;
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(path.c_str());
+    }
+    RemoveDirectoryA((folder_ + "\\sub").c_str());
+    RemoveDirectoryA(folder_.c_str());
+  }
+  std::string Make(const char* name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    const std::string path = folder_ + "\\" + name;
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
+    CloseHandle(handle);
+    return path;
+  }
+  void ExpectSameAsOpen(const std::string& path, BOOL expected_ok, DWORD expected_error) {
+    const Answer open = Open(path), probe = Probe(path);
+    EXPECT_EQ(open.ok, expected_ok) << path;
+    EXPECT_EQ(open.error, expected_error) << path;
+    EXPECT_EQ(probe.ok, open.ok) << path;
+    EXPECT_EQ(probe.error, open.error) << path;
+  }
+  std::string folder_;
+};
+
+TEST_F(FindProbeTest, FilesOpenAndMissingEntriesFailAsTheOpenDoes) {
+  ExpectSameAsOpen(Make("plain.txt"), TRUE, 0);
+  ExpectSameAsOpen(Make("readonly.txt", FILE_ATTRIBUTE_READONLY), TRUE, 0);
+  // Case differences name the same entry, as in the open.
+  ExpectSameAsOpen(folder_ + "\\PLAIN.TXT", TRUE, 0);
+  // Past the path rules, as the open sees it.
+  ExpectSameAsOpen("\\\\?\\" + folder_ + "\\plain.txt", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\gone.txt", FALSE, ERROR_FILE_NOT_FOUND);
+  ExpectSameAsOpen(folder_ + "\\nowhere\\gone.txt", FALSE, ERROR_PATH_NOT_FOUND);
+  // A file named as a folder: with a separator after it the name itself is
+  // refused, and below it the path is not found.
+  ExpectSameAsOpen(folder_ + "\\plain.txt\\", FALSE, ERROR_INVALID_NAME);
+  ExpectSameAsOpen(folder_ + "\\plain.txt\\x", FALSE, ERROR_PATH_NOT_FOUND);
+}
+
+// A folder that took the place of a listed file is refused, and only with
+// access denied does the File record that it is not accessible.
+TEST_F(FindProbeTest, AFolderIsRefusedWithAccessDenied) {
+  const std::string sub = folder_ + "\\sub";
+  ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+  ExpectSameAsOpen(sub, FALSE, ERROR_ACCESS_DENIED);
+}
+
+// An open for no access takes no part in share modes: a file another handle
+// holds without sharing still opens.
+TEST_F(FindProbeTest, AFileHeldWithoutSharingStillOpens) {
+  const std::string path = Make("held.txt");
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ExpectSameAsOpen(path, TRUE, 0);
+  CloseHandle(held);
+}
+
+// A reserved device name opens the device for CreateFileA; the probe gives
+// that answer too rather than the attributes of a file that is not there.
+TEST_F(FindProbeTest, ADeviceNameAnswersAsTheOpen) {
+  const std::string path = folder_ + "\\NUL";
+  const Answer open = Open(path), probe = Probe(path);
+  EXPECT_EQ(probe.ok, open.ok);
+  EXPECT_EQ(probe.error, open.error);
+}
+
+}  // namespace
