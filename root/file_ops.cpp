@@ -133,8 +133,17 @@ HRESULT Tessary::FileExists(BSTR file_spec, VARIANT_BOOL* exists) {
   // fit (or holds a NUL, and would name another file) is no file.
   char path[MAX_PATH];
   const UINT length = SysStringLen(file_spec);
-  const int bytes = length == 0
-                        ? 0
+  // Every ANSI code page spells ASCII as ASCII: such a path (the usual one)
+  // is copied as it is, and only other text goes through the conversion.
+  UINT ascii = 0;
+  if (length < MAX_PATH) {
+    while (ascii < length && file_spec[ascii] != 0 && file_spec[ascii] < 0x80) {
+      path[ascii] = static_cast<char>(file_spec[ascii]);
+      ++ascii;
+    }
+  }
+  const int bytes = ascii == length
+                        ? static_cast<int>(length)
                         : WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path,
                                               MAX_PATH - 1, nullptr, nullptr);
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
