@@ -142,12 +142,14 @@ HRESULT Tessary::FileExists(BSTR file_spec, VARIANT_BOOL* exists) {
       ++ascii;
     }
   }
-  const int bytes = ascii == length
-                        ? static_cast<int>(length)
-                        : WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path,
-                                              MAX_PATH - 1, nullptr, nullptr);
+  int bytes = static_cast<int>(ascii);
+  if (ascii != length) {
+    bytes = WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path, MAX_PATH - 1,
+                                nullptr, nullptr);
+    if (bytes > 0 && std::memchr(path, '\0', static_cast<size_t>(bytes))) bytes = 0;
+  }
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  if (bytes > 0 && !std::memchr(path, '\0', static_cast<size_t>(bytes))) {
+  if (bytes > 0) {
     path[bytes] = '\0';
     attributes = ::GetFileAttributesA(path);
   }
