@@ -133,12 +133,23 @@ HRESULT Tessary::FileExists(BSTR file_spec, VARIANT_BOOL* exists) {
   // fit (or holds a NUL, and would name another file) is no file.
   char path[MAX_PATH];
   const UINT length = SysStringLen(file_spec);
-  const int bytes = length == 0
-                        ? 0
-                        : WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path,
-                                              MAX_PATH - 1, nullptr, nullptr);
+  // Every ANSI code page spells ASCII as ASCII: such a path (the usual one)
+  // is copied as it is, and only other text goes through the conversion.
+  UINT ascii = 0;
+  if (length < MAX_PATH) {
+    while (ascii < length && file_spec[ascii] != 0 && file_spec[ascii] < 0x80) {
+      path[ascii] = static_cast<char>(file_spec[ascii]);
+      ++ascii;
+    }
+  }
+  int bytes = static_cast<int>(ascii);
+  if (ascii != length) {
+    bytes = WideCharToMultiByte(CP_ACP, 0, file_spec, static_cast<int>(length), path, MAX_PATH - 1,
+                                nullptr, nullptr);
+    if (bytes > 0 && std::memchr(path, '\0', static_cast<size_t>(bytes))) bytes = 0;
+  }
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  if (bytes > 0 && !std::memchr(path, '\0', static_cast<size_t>(bytes))) {
+  if (bytes > 0) {
     path[bytes] = '\0';
     attributes = ::GetFileAttributesA(path);
   }

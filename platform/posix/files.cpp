@@ -57,10 +57,6 @@ using sys::ErrnoOp;
 
 namespace {
 
-// GetFileAttributesA and the others that name an item: the Windows name of
-// the item for its hidden attribute.
-std::string_view NameOf(const HostPath& path) { return files::LastComponent(path.full); }
-
 HANDLE OpenByName(LPCSTR name, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   HostPath path;
   const bool changes =
@@ -540,36 +536,6 @@ EXTERN_C {
         return FailWith(files::ErrorForPath(errno, ErrnoOp::kUnlink, path.host));
       }
       return TRUE;
-    });
-  }
-
-  DWORD GetFileAttributesA(LPCSTR lpFileName) {
-    return tessary::GuardWin32<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
-      // The path as spelt first: only a miss looks for the name in another case.
-      HostPath path;
-      DWORD error = files::ResolvePathAsSpelt(lpFileName, PathUse::kName, &path);
-      if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return INVALID_FILE_ATTRIBUTES;
-      }
-      // The item itself, as Windows reports a reparse point: a link carries
-      // FILE_ATTRIBUTE_REPARSE_POINT beside what its target is, and one whose
-      // target is gone is still an item in its folder.
-      FileInfo info;
-      int err = files::StatPath(path.host, false, &info);
-      if ((err == ENOENT || err == ENOTDIR) && path.unmatched) {
-        error = files::ResolvePath(lpFileName, PathUse::kName, &path);
-        if (error != ERROR_SUCCESS) {
-          SetLastError(error);
-          return INVALID_FILE_ATTRIBUTES;
-        }
-        err = files::StatPath(path.host, false, &info);
-      }
-      if (err != 0) {
-        SetLastError(files::ErrorForPath(err, ErrnoOp::kStat, path.host));
-        return INVALID_FILE_ATTRIBUTES;
-      }
-      return files::EntryAttributes(AT_FDCWD, path.host.c_str(), NameOf(path), info);
     });
   }
 

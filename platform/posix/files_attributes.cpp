@@ -1,13 +1,15 @@
 // The Windows view of a host file's metadata: statx into FileInfo, the
 // attributes Windows would report (read-only from the owner's write bit,
 // hidden for dot names), FILETIMEs and the creation time POSIX lacks, and
-// the path-aware wording of errno.
+// the path-aware wording of errno; GetFileAttributesA, which reads them by
+// name.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 
+#include "platform/guard.h"
 #include "platform/posix/files_internal.h"
 #include "platform/posix/syscalls.h"
 #include "platform/winpath.h"
@@ -126,8 +128,62 @@ FILETIME CreationTimeOf(const FileInfo& info) {
 }
 
 DWORD ErrorForPath(int err, ErrnoOp op, const std::string& host) {
-  const bool parent_missing = err == ENOENT && sys::ParentDirectoryMissing(host.c_str());
+  return ErrorForPath(err, op, host.c_str());
+}
+
+DWORD ErrorForPath(int err, ErrnoOp op, const char* host) {
+  const bool parent_missing = err == ENOENT && sys::ParentDirectoryMissing(host);
   return sys::Win32ErrorFromErrno(err, op, parent_missing);
 }
 
 }  // namespace tessary::files
+
+namespace files = tessary::files;
+
+EXTERN_C {
+  DWORD GetFileAttributesA(LPCSTR lpFileName) {
+    return tessary::GuardWin32<DWORD>(INVALID_FILE_ATTRIBUTES, [&]() -> DWORD {
+      // The item itself, as Windows reports a reparse point: a link carries
+      // FILE_ATTRIBUTE_REPARSE_POINT beside what its target is, and one whose
+      // target is gone is still an item in its folder.
+      files::FileInfo info;
+      int err = 0;
+      // A plain drive path is looked at straight away, with nothing built on
+      // the heap; only a miss or another form of path goes further.
+      files::PlainHostPath plain;
+      const bool is_plain = files::MapPlainPath(lpFileName, &plain);
+      if (is_plain) {
+        err = files::StatAt(AT_FDCWD, plain.host, false, &info);
+        if (err == 0) return files::EntryAttributes(AT_FDCWD, plain.host, plain.name, info);
+        if (!((err == ENOENT || err == ENOTDIR) && plain.unmatched)) {
+          SetLastError(files::ErrorForPath(err, tessary::sys::ErrnoOp::kStat, plain.host));
+          return INVALID_FILE_ATTRIBUTES;
+        }
+      }
+      // The path as spelt first (unless the plain look just missed it):
+      // only a miss looks for the name in another case.
+      files::HostPath path;
+      DWORD error = is_plain ? ERROR_SUCCESS
+                             : files::ResolvePathAsSpelt(lpFileName, files::PathUse::kName, &path);
+      if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_FILE_ATTRIBUTES;
+      }
+      if (!is_plain) err = files::StatAt(AT_FDCWD, path.host.c_str(), false, &info);
+      if (is_plain || ((err == ENOENT || err == ENOTDIR) && path.unmatched)) {
+        error = files::ResolvePath(lpFileName, files::PathUse::kName, &path);
+        if (error != ERROR_SUCCESS) {
+          SetLastError(error);
+          return INVALID_FILE_ATTRIBUTES;
+        }
+        err = files::StatAt(AT_FDCWD, path.host.c_str(), false, &info);
+      }
+      if (err != 0) {
+        SetLastError(files::ErrorForPath(err, tessary::sys::ErrnoOp::kStat, path.host));
+        return INVALID_FILE_ATTRIBUTES;
+      }
+      return files::EntryAttributes(AT_FDCWD, path.host.c_str(), files::LastComponent(path.full),
+                                    info);
+    });
+  }
+}  // EXTERN_C

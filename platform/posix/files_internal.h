@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -93,6 +94,22 @@ __attribute__((visibility("default"))) DWORD ResolvePath(const char* path, PathU
 __attribute__((visibility("default"))) DWORD ResolvePathAsSpelt(const char* path, PathUse use,
                                                                 HostPath* out);
 
+// The commonest path a script names, "X:\folder\name" on a mapped drive,
+// translated without the general machinery: one backslash between names, no
+// "." or ".." component, no trailing separator, dot or space, every name
+// valid and the whole within MAX_PATH. Such a text is its own full path and
+// its host path is the drive's folder and the names, so nothing needs
+// building but the host path, which goes into a fixed buffer.
+struct PlainHostPath {
+  char host[PATH_MAX];
+  std::string_view name;   // the final component, inside the caller's text
+  bool unmatched = false;  // as HostPath::unmatched
+};
+// True when `path` has that form and maps as ResolvePathAsSpelt(path,
+// PathUse::kName) maps it; false for any other text, which the general
+// resolution answers (with its error, where it has one).
+__attribute__((visibility("default"))) bool MapPlainPath(const char* path, PlainHostPath* out);
+
 // Both names of a move or rename (PathUse::kChange). A destination that
 // reaches the source's own entry only by ignoring case keeps the given
 // spelling, so the move renames the entry instead of doing nothing.
@@ -164,6 +181,7 @@ DWORD VolumeSerialOf(dev_t dev);
 // errno of a failed call on `host`, as Windows words it for `op`: ENOENT is
 // ERROR_PATH_NOT_FOUND when a folder on the way is missing.
 DWORD ErrorForPath(int err, sys::ErrnoOp op, const std::string& host);
+DWORD ErrorForPath(int err, sys::ErrnoOp op, const char* host);
 
 // ---------------------------------------------------------------------------
 // Handles (files_handles.cpp)

@@ -482,6 +482,68 @@ DWORD ResolvePathAsSpelt(const char* path, PathUse use, HostPath* out) {
   return Resolve(path, use, false, out);
 }
 
+namespace {
+
+// Which bytes a name may hold, by the rule every other path is judged by.
+struct NameBytes {
+  bool allowed[256];
+  NameBytes() {
+    for (int i = 0; i < 256; ++i) {
+      const char c = static_cast<char>(i);
+      allowed[i] = i != 0 && winpath::IsValidComponent(std::string_view(&c, 1), false);
+    }
+  }
+};
+
+}  // namespace
+
+bool MapPlainPath(const char* path, PlainHostPath* out) {
+  if (path == nullptr || !winpath::IsDriveLetter(path[0]) || path[1] != ':' || path[2] != '\\') {
+    return false;
+  }
+  const std::shared_ptr<const Mapping> mapping = CurrentMapping();
+  if (mapping->store_error != ERROR_SUCCESS) return false;
+  const Mapping::Drive& drive = mapping->drives[winpath::UpperAscii(path[0]) - 'A'];
+  if (!drive.mapped) return false;
+  const std::string& folder = drive.folder;
+  const size_t base = folder.back() == '/' ? folder.size() : folder.size() + 1;
+  if (base >= PATH_MAX) return false;
+  std::memcpy(out->host, folder.data(), folder.size());
+  out->host[base - 1] = '/';
+
+  // One pass over the names, copying them after the folder: each must be
+  // there (a doubled or trailing separator is not plain), be no "." or ".."
+  // (which fold away) and hold only what a name may hold ("/" is not).
+  static const NameBytes name_bytes;
+  char* to = out->host + base;
+  char* const last = out->host + PATH_MAX - 1;  // the terminator's place at the latest
+  size_t start = 3;
+  size_t end = start;
+  for (;; ++end) {
+    if (end >= winpath::kMaxPath) return false;
+    const char c = path[end];
+    if (c == '\\' || c == '\0') {
+      const size_t length = end - start;
+      if (length == 0 ||
+          (path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.')))) {
+        return false;
+      }
+      if (c == '\0') break;
+      start = end + 1;
+    } else if (!name_bytes.allowed[static_cast<unsigned char>(c)]) {
+      return false;
+    }
+    if (to == last) return false;
+    *to++ = c == '\\' ? '/' : c;
+  }
+  // The file services drop a final name's trailing dots and spaces.
+  if (path[end - 1] == '.' || path[end - 1] == ' ') return false;
+  *to = '\0';
+  out->name = std::string_view(path + start, end - start);
+  out->unmatched = !drive.exact_names;
+  return true;
+}
+
 DWORD ResolveMove(const char* from_text, const char* to_text, HostPath* from, HostPath* to) {
   DWORD error = ResolvePath(from_text, PathUse::kChange, from);
   if (error == ERROR_SUCCESS) error = ResolvePath(to_text, PathUse::kChange, to);

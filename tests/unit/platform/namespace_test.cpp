@@ -404,5 +404,99 @@ TEST(SystemVersion, ReportsAnNtSystem) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
+// The plain drive path ("X:\a\b") is mapped without the general resolution;
+// every text must get the same answer either way. Each path is checked
+// against its spelling with "/" after the drive, which is the same path to
+// the general resolution but never plain.
+TEST(PlainPaths, AnswerAsTheGeneralResolutionDoes) {
+  TempDir dir;
+  std::string windows_dir = dir.path();
+  for (char& c : windows_dir)
+    if (c == '/') c = '\\';
+  ScopedStore store(StoreText({{"Q:", dir.path() + "/q"}, {"U:", dir.path() + "/q"}, {"W:", "/"}}) +
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quennel\\QN-Tessary\\Drives\\CaseSensitive]\n"
+                    "\"U:\"=dword:00000001\n");
+  files::ReloadNamespace();
+  const std::string q = dir.path() + "/q";
+  for (const char* folder : {"", "/Dir", "/Dir/Sub"})
+    ASSERT_EQ(0, ::mkdir((q + folder).c_str(), 0755));
+  for (const char* file : {"/Dir/File.txt", "/.hidden", "/ro.txt", "/caf\xC3\xA9.txt"})
+    testing::WriteHostFile(q + file, "x");
+  ASSERT_EQ(0, ::chmod((q + "/ro.txt").c_str(), 0444));
+  ASSERT_EQ(0, ::symlink("Dir/File.txt", (q + "/link").c_str()));
+  ASSERT_EQ(0, ::symlink("gone", (q + "/dangling").c_str()));
+  std::string long_name = "Q:\\" + std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\";
+  long_name += std::string(259 - long_name.size(), 'c');
+
+  struct Case {
+    std::string path;
+    bool plain;
+    bool found;
+  };
+  const Case cases[] = {
+      {"Q:\\Dir\\File.txt", true, true},
+      {"q:\\dIR\\file.TXT", true, true},  // another case, on a drive that ignores it
+      {"U:\\Dir\\File.txt", true, true},
+      {"U:\\dir\\file.txt", true, false},  // not on a drive that keeps it
+      {"Q:\\Dir\\Sub", true, true},
+      {"Q:\\DIR\\SUB", true, true},
+      {"Q:\\.hidden", true, true},
+      {"Q:\\.HIDDEN", true, true},
+      {"Q:\\ro.txt", true, true},
+      {"Q:\\CAF\xC3\x89.txt", true, true},
+      {"Q:\\link", true, true},
+      {"Q:\\dangling", true, true},
+      {"Q:\\missing", true, false},
+      {"Q:\\missing\\x", true, false},
+      {"Q:\\Dir\\File.txt\\x", true, false},
+      {"Q:\\Dir.\\File.txt", true, false},
+      {"Q:\\ Dir", true, false},
+      {"W:" + windows_dir + "\\q\\Dir\\File.txt", true, true},
+      {long_name, true, false},
+      {long_name + "c", false, false},
+      {"Q:\\Dir\\", false, true},
+      {"Q:\\Dir\\File.txt.", false, true},
+      {"Q:\\Dir\\File.txt .", false, true},
+      {"Q:\\Dir\\.\\File.txt", false, true},
+      {"Q:\\Dir\\..\\Dir\\File.txt", false, true},
+      {"Q:\\.", false, true},
+      {"Q:\\Dir\\\\File.txt", false, true},
+      {"Q:\\Dir/File.txt", false, true},
+      {"Q:\\", false, true},
+      {"Q:", false, true},
+      {"Q:Dir", false, true},  // the root of Q:, the current folder being elsewhere
+      {"\\Dir", false, false},
+      {"Q:\\a<b", false, false},
+      {"Q:\\a:b", false, false},
+      {"Q:\\a?b", false, false},
+      {"Q:\\a\tb", false, false},
+      {"C:\\Dir", false, false},  // no such drive
+      {"\\\\srv\\x\\y", false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    files::PlainHostPath plain;
+    ASSERT_EQ(c.plain, files::MapPlainPath(c.path.c_str(), &plain));
+    if (c.plain) {
+      HostPath general;
+      ASSERT_EQ(ERROR_SUCCESS, files::ResolvePathAsSpelt(c.path.c_str(), PathUse::kName, &general));
+      EXPECT_EQ(general.host, plain.host);
+      EXPECT_EQ(general.unmatched, plain.unmatched);
+      EXPECT_EQ(std::string_view(general.full).substr(general.name_offset), plain.name);
+    }
+    std::string other = c.path;
+    if (other.size() > 2 && other[2] == '\\') other[2] = '/';
+    SetLastError(0);
+    const DWORD attributes = GetFileAttributesA(c.path.c_str());
+    const DWORD error = GetLastError();
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA(other.c_str()), attributes);
+    EXPECT_EQ(GetLastError(), error);
+    EXPECT_EQ(c.found, attributes != INVALID_FILE_ATTRIBUTES);
+  }
+  files::ReloadNamespace();
+}
+
 }  // namespace
 }  // namespace tessary

@@ -70,6 +70,33 @@ TEST_F(RootFiles, ExistenceTestsTellFilesFromFolders) {
   EXPECT_EQ(VARIANT_FALSE, yes);
 }
 
+TEST_F(RootFiles, FileExistsTakesAnyTextUpToTheLimitAndNothingPastIt) {
+  // A name making the path 259 characters exists; the same file named by 260
+  // (one more separator) is past the limit and absent.
+  const std::string folder = W();
+  const std::string name(258 - folder.size(), 'n');
+  Write(name, "x");
+  VARIANT_BOOL yes = 0;
+  ASSERT_EQ(259u, W(name).size());
+  root_->FileExists(B(W(name)).get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  root_->FileExists(B(folder + "\\\\" + name).get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+  // Text beyond ASCII goes through the code page, in any position.
+  Write("\xC3\xA9t\xC3\xA9.txt", "x");
+  root_->FileExists(B(W("\xC3\xA9t\xC3\xA9.txt")).get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  root_->FileExists(B(W("\xC3\x89T\xC3\x89.TXT")).get(), &yes);
+  EXPECT_EQ(VARIANT_TRUE, yes);
+  // A NUL inside the string would name another file: none.
+  Write("a.txt", "x");
+  const std::string with_nul = W("a.txt") + std::string(1, '\0') + "b";
+  Bstr text = B(with_nul);
+  ASSERT_EQ(with_nul.size(), SysStringLen(text.get()));
+  root_->FileExists(text.get(), &yes);
+  EXPECT_EQ(VARIANT_FALSE, yes);
+}
+
 TEST_F(RootFiles, CreateFileTruncatesOrRefusesAnExistingFile) {
   Write("a.txt", "content");
   ASSERT_EQ(S_OK, root_->CreateFile(B(W("a.txt")).get(), VARIANT_TRUE));
