@@ -203,6 +203,7 @@ HRESULT TextStream::FinalConstruct() {
 
 HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
   if (FAILED(hr)) return hr;
   hr = inner_->Create(file_name, overwrite);
@@ -218,6 +219,7 @@ HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL 
 
 HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
   if (FAILED(hr)) return hr;
   // A mode the open refuses anyway is refused before the format probe
@@ -476,6 +478,8 @@ bool TextStream::FastLine(BSTR* line) {
   return true;
 }
 
+bool TextStream::AtEnd() const { return inner_->at_end() && ahead_.empty() && raw_ahead_ == 0; }
+
 void TextStream::CountRead(const Text& text) {
   int64_t line = line_;
   int64_t column = column_;
@@ -516,16 +520,23 @@ HRESULT TextStream::get_Column(LONG* column) {
 
 HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
+  // A line reader that left the stream open with more to come said so.
+  if (more_ahead_.load(std::memory_order_acquire)) {
+    *end = VARIANT_FALSE;
+    return S_OK;
+  }
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty() && raw_ahead_ == 0);
+  *end = tessary::ToVariantBool(AtEnd());
+  NoteMore();
   return S_OK;
 }
 
 HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
@@ -549,6 +560,7 @@ HRESULT TextStream::Read(LONG characters, BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
@@ -568,13 +580,15 @@ HRESULT TextStream::ReadLine(BSTR* line) {
   if (!line) return E_POINTER;
   *line = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  if (FastLine(line)) return S_OK;
+  if (FastLine(line)) return NoteMore(), S_OK;
   return NoThrow([&] {
     Settle();
     HRESULT hr = NextLine(line);
     KeepRaw();
+    NoteMore();
     return hr;
   });
 }
@@ -583,6 +597,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
@@ -598,6 +613,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
 
 HRESULT TextStream::WriteText(BSTR text, bool line_break) {
   auto hold = Lock();
+  Changing();
   return NoThrow([&] {
     Settle();
     const size_t length = SysStringLen(text);
@@ -624,6 +640,7 @@ HRESULT TextStream::WriteLine(BSTR text) { return WriteText(text, true); }
 HRESULT TextStream::WriteBlankLines(LONG lines) {
   if (lines < 0) return Refuse("The number of lines must not be negative.");
   auto hold = Lock();
+  Changing();
   return NoThrow([&] {
     Settle();
     const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
@@ -647,6 +664,7 @@ HRESULT TextStream::WriteBlankLines(LONG lines) {
 
 HRESULT TextStream::Skip(LONG characters) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
@@ -657,13 +675,15 @@ HRESULT TextStream::Skip(LONG characters) {
 
 HRESULT TextStream::SkipLine() {
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  if (FastLine(nullptr)) return S_OK;
+  if (FastLine(nullptr)) return NoteMore(), S_OK;
   return NoThrow([&] {
     Settle();
     HRESULT hr = NextLine(nullptr);
     KeepRaw();
+    NoteMore();
     return hr;
   });
 }
@@ -672,6 +692,7 @@ HRESULT TextStream::SkipLine() {
 // stream has nothing left to read.
 HRESULT TextStream::Close() {
   auto hold = Lock();
+  Changing();
   raw_ahead_ = 0;
   checked_end_ = nullptr;
   ahead_.Clear();
