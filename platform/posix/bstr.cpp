@@ -199,7 +199,12 @@ INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
 }
 
 void SysFreeString(BSTR bstr) {
-  if (bstr != nullptr) GiveBlock(PrefixOf(bstr), BlockBytes(SysStringByteLen(bstr)));
+  if (bstr == nullptr) return;
+  // The count read here, not through the exported SysStringByteLen, which
+  // the loader would reach through the symbol table on every free.
+  DWORD prefix;
+  memcpy(&prefix, PrefixOf(bstr), sizeof(prefix));
+  GiveBlock(PrefixOf(bstr), BlockBytes(prefix));
 }
 
 UINT SysStringByteLen(BSTR bstr) {
