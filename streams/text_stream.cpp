@@ -149,14 +149,21 @@ const char* PlainEnd(const char* from, const char* to) {
 }
 
 // n ASCII bytes into n code units elsewhere.
-void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
+inline void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  const auto widen16 = [&](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_unpackhi_epi8(v, zero));
+  };
+  if (n >= 16) {
+    for (; i + 16 <= n; i += 16) widen16(i);
+    // The last sixteen again, overlapping what is done, instead of a
+    // character at a time.
+    if (i < n) widen16(n - 16);
+    return;
   }
 #endif
   for (; i < n; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
