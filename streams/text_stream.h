@@ -39,7 +39,9 @@
 //
 // Every member runs under the object's lock, which also covers the inner
 // stream, so one TextStream may be shared by several threads; each call is
-// whole (a line read by one thread is never split with another's).
+// whole (a line read by one thread is never split with another's). The one
+// exception is an AtEndOfStream that a line read just answered (see
+// more_ahead_): its "not yet" needs no lock.
 #pragma once
 
 #include <atomic>
