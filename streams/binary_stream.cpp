@@ -12,16 +12,6 @@
 
 namespace tessary::streams {
 
-// How many writes reached one file through the streams of this process.
-class WriteGeneration {
- public:
-  uint64_t Load() const { return count_.load(std::memory_order_acquire); }
-  void Bump() { count_.fetch_add(1, std::memory_order_acq_rel); }
-
- private:
-  std::atomic<uint64_t> count_{0};
-};
-
 bool FileKey::operator<(const FileKey& other) const {
   if (volume != other.volume) return volume < other.volume;
   if (high != other.high) return high < other.high;
@@ -132,9 +122,7 @@ HRESULT BinaryStream::CheckMode(LONG mode) {
   return ReportError("Unknown Mode.", 0);
 }
 
-HRESULT BinaryStream::CheckOpen() {
-  return handle_ ? S_OK : ReportWin32Error(ERROR_INVALID_HANDLE);
-}
+HRESULT BinaryStream::NotOpen() { return ReportWin32Error(ERROR_INVALID_HANDLE); }
 
 HRESULT BinaryStream::Create(BSTR file_name, VARIANT_BOOL overwrite) {
   auto hold = Lock();
@@ -287,15 +275,6 @@ bool BinaryStream::ReadRaw(void* dest, size_t count, size_t* got) {
   block_len_ = n;
   *got = held + take;
   return true;
-}
-
-const char* BinaryStream::HeldBytes(size_t behind, size_t* held) {
-  *held = 0;
-  if (!read_ahead_ || !block_ || behind > block_pos_) return nullptr;
-  // A write since the block was read sends the next read to the file.
-  if (generation_ && generation_->Load() != seen_generation_) return nullptr;
-  *held = block_len_ - block_pos_;
-  return block_.get() + block_pos_ - behind;
 }
 
 const char* BinaryStream::BytesBehind(size_t n) const {

@@ -32,6 +32,7 @@
 // ReadVar and Fill are refused with E_INVALIDARG; Skip moves back as asked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,7 +40,15 @@
 #include "frame/com_object.h"
 
 namespace tessary::streams {
-class WriteGeneration;
+// How many writes reached one file through the streams of this process.
+class WriteGeneration {
+ public:
+  uint64_t Load() const { return count_.load(std::memory_order_acquire); }
+  void Bump() { count_.fetch_add(1, std::memory_order_acq_rel); }
+
+ private:
+  std::atomic<uint64_t> count_{0};
+};
 // One file, as the system identifies it whatever name opened it.
 struct FileKey {
   DWORD volume = 0;
@@ -77,7 +86,7 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
   // "Unknown Mode." for a mode Open refuses, before anything is touched.
   [[nodiscard]] HRESULT CheckMode(LONG mode);
   // The invalid-handle failure of a stream that has no file.
-  [[nodiscard]] HRESULT CheckOpen();
+  [[nodiscard]] HRESULT CheckOpen() { return handle_ ? S_OK : NotOpen(); }
   // Read: appends up to `count` bytes to `bytes`; a read of one byte or
   // more that returns none sets the at-end flag.
   [[nodiscard]] HRESULT ReadBytes(uint64_t count, std::string* bytes);
@@ -101,7 +110,14 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
   // block (or the block is stale, or fewer bytes precede the position).
   // Requests of up to `held` bytes would be served from exactly these bytes,
   // so TakeHeld(n) with n <= held is such a request, made in memory.
-  const char* HeldBytes(size_t behind, size_t* held);
+  const char* HeldBytes(size_t behind, size_t* held) {
+    *held = 0;
+    if (!read_ahead_ || !block_ || behind > block_pos_) return nullptr;
+    // A write since the block was read sends the next read to the file.
+    if (generation_ && generation_->Load() != seen_generation_) return nullptr;
+    *held = block_len_ - block_pos_;
+    return block_.get() + block_pos_ - behind;
+  }
   void TakeHeld(size_t n) { block_pos_ += n; }
   // The `n` bytes before the read position, still in the block until the
   // next read, skip or close; null when they are not there.
@@ -112,6 +128,7 @@ class BinaryStream : public tessary::Object<BinaryStream, IBinaryStream, IBinary
   // whether to read ahead and joins the file's write generation.
   void Adopt(HANDLE handle, bool read_only, bool writable);
   void CloseHandleNow();
+  HRESULT NotOpen();
   HRESULT NegativeCount();
   // One ReadFile of `count` bytes as the caller would see it; false with
   // the thread's last error set on failure.

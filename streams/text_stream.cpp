@@ -149,14 +149,21 @@ const char* PlainEnd(const char* from, const char* to) {
 }
 
 // n ASCII bytes into n code units elsewhere.
-void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
+inline void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+  const auto widen16 = [&](size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_unpackhi_epi8(v, zero));
+  };
+  if (n >= 16) {
+    for (; i + 16 <= n; i += 16) widen16(i);
+    // The last sixteen again, overlapping what is done, instead of a
+    // character at a time.
+    if (i < n) widen16(n - 16);
+    return;
   }
 #endif
   for (; i < n; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
@@ -203,6 +210,7 @@ HRESULT TextStream::FinalConstruct() {
 
 HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL unicode) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
   if (FAILED(hr)) return hr;
   hr = inner_->Create(file_name, overwrite);
@@ -218,6 +226,7 @@ HRESULT TextStream::Create(BSTR file_name, VARIANT_BOOL overwrite, VARIANT_BOOL 
 
 HRESULT TextStream::Open(BSTR file_name, LONG mode, VARIANT_BOOL create, LONG format) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = NoThrow([&] { return Settle(), S_OK; });
   if (FAILED(hr)) return hr;
   // A mode the open refuses anyway is refused before the format probe
@@ -476,6 +485,8 @@ bool TextStream::FastLine(BSTR* line) {
   return true;
 }
 
+bool TextStream::AtEnd() const { return inner_->at_end() && ahead_.empty() && raw_ahead_ == 0; }
+
 void TextStream::CountRead(const Text& text) {
   int64_t line = line_;
   int64_t column = column_;
@@ -516,16 +527,23 @@ HRESULT TextStream::get_Column(LONG* column) {
 
 HRESULT TextStream::get_AtEndOfStream(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
+  // A line reader that left the stream open with more to come said so.
+  if (more_ahead_.load(std::memory_order_acquire)) {
+    *end = VARIANT_FALSE;
+    return S_OK;
+  }
   auto hold = Lock();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  *end = tessary::ToVariantBool(inner_->at_end() && ahead_.empty() && raw_ahead_ == 0);
+  *end = tessary::ToVariantBool(AtEnd());
+  NoteMore();
   return S_OK;
 }
 
 HRESULT TextStream::get_AtEndOfLine(VARIANT_BOOL* end) {
   if (!end) return E_POINTER;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
@@ -549,6 +567,7 @@ HRESULT TextStream::Read(LONG characters, BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
@@ -568,13 +587,15 @@ HRESULT TextStream::ReadLine(BSTR* line) {
   if (!line) return E_POINTER;
   *line = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  if (FastLine(line)) return S_OK;
+  if (FastLine(line)) return NoteMore(), S_OK;
   return NoThrow([&] {
     Settle();
     HRESULT hr = NextLine(line);
     KeepRaw();
+    NoteMore();
     return hr;
   });
 }
@@ -583,6 +604,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
   if (!text) return E_POINTER;
   *text = nullptr;
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   return NoThrow([&] {
@@ -598,6 +620,7 @@ HRESULT TextStream::ReadAll(BSTR* text) {
 
 HRESULT TextStream::WriteText(BSTR text, bool line_break) {
   auto hold = Lock();
+  Changing();
   return NoThrow([&] {
     Settle();
     const size_t length = SysStringLen(text);
@@ -624,6 +647,7 @@ HRESULT TextStream::WriteLine(BSTR text) { return WriteText(text, true); }
 HRESULT TextStream::WriteBlankLines(LONG lines) {
   if (lines < 0) return Refuse("The number of lines must not be negative.");
   auto hold = Lock();
+  Changing();
   return NoThrow([&] {
     Settle();
     const char* pattern = unicode_ ? "\r\0\n\0" : "\r\n";
@@ -647,6 +671,7 @@ HRESULT TextStream::WriteBlankLines(LONG lines) {
 
 HRESULT TextStream::Skip(LONG characters) {
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
   if (characters < 0) return Refuse("The number of characters must not be negative.");
@@ -657,13 +682,15 @@ HRESULT TextStream::Skip(LONG characters) {
 
 HRESULT TextStream::SkipLine() {
   auto hold = Lock();
+  Changing();
   HRESULT hr = inner_->CheckOpen();
   if (FAILED(hr)) return hr;
-  if (FastLine(nullptr)) return S_OK;
+  if (FastLine(nullptr)) return NoteMore(), S_OK;
   return NoThrow([&] {
     Settle();
     HRESULT hr = NextLine(nullptr);
     KeepRaw();
+    NoteMore();
     return hr;
   });
 }
@@ -672,6 +699,7 @@ HRESULT TextStream::SkipLine() {
 // stream has nothing left to read.
 HRESULT TextStream::Close() {
   auto hold = Lock();
+  Changing();
   raw_ahead_ = 0;
   checked_end_ = nullptr;
   ahead_.Clear();

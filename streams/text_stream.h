@@ -39,9 +39,12 @@
 //
 // Every member runs under the object's lock, which also covers the inner
 // stream, so one TextStream may be shared by several threads; each call is
-// whole (a line read by one thread is never split with another's).
+// whole (a line read by one thread is never split with another's). The one
+// exception is an AtEndOfStream that a line read just answered (see
+// more_ahead_): its "not yet" needs no lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -119,6 +122,13 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   // line break after it, and writes both in one write.
   HRESULT WriteText(BSTR text, bool line_break);
   void CountRead(const Text& text);
+  // AtEndOfStream's answer for an open stream, under the lock.
+  bool AtEnd() const;
+  // Under the lock, on an open stream: records whether more is to come.
+  void NoteMore() { more_ahead_.store(!AtEnd(), std::memory_order_release); }
+  // Under the lock, first in every member that may close the stream or
+  // take what is pending: AtEndOfStream no longer answers from the record.
+  void Changing() { more_ahead_.store(false, std::memory_order_relaxed); }
   // ReadLine over the inner stream's read-ahead block, for ANSI text made
   // of whole 128-byte requests of ASCII without NUL: the same requests, made
   // in memory, the break found by memchr and the line widened straight into
@@ -145,6 +155,12 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   // The block's bytes before this (from the pending ones on) are known to
   // be plain ASCII without NUL; null once the block may have changed.
   const char* checked_end_ = nullptr;
+  // True only while the stream is open and AtEndOfStream would answer
+  // false, so a loop of AtEndOfStream and ReadLine takes the lock once a
+  // line: set under the lock after a line is read, cleared under the lock
+  // before anything else happens to the stream. An answer read from it
+  // while another thread reads the last line belongs before that read.
+  std::atomic<bool> more_ahead_{false};
   LONG line_ = 1;
   LONG column_ = 1;
   bool last_read_cr_ = false;

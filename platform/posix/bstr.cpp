@@ -13,6 +13,104 @@ constexpr size_t kPrefixBytes = sizeof(DWORD);
 // Two zero bytes end every string, even one with an odd byte count.
 constexpr size_t kTerminatorBytes = 2;
 
+// Freed strings of short blocks wait on a per-thread shelf, a few per size
+// class, for the next string of their class, so reading a file line by line
+// costs no trip to the allocator per line (the Windows runtime keeps such a
+// cache too). Blocks are rounded up to their class, so a string's byte count
+// names its block's size again when it is freed. Under AddressSanitizer
+// every block goes back to the allocator at once, so a use after free is
+// still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSARY_BSTR_SHELF 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSARY_BSTR_SHELF 0
+#endif
+#endif
+#ifndef TESSARY_BSTR_SHELF
+#define TESSARY_BSTR_SHELF 1
+#endif
+
+constexpr size_t kClassBytes = 32;
+constexpr size_t kClasses = 32;  // blocks of up to 1 KiB
+constexpr size_t kPerClass = 4;
+constexpr size_t kShelvedBytes = kClassBytes * kClasses;
+
+size_t BlockBytes(uint64_t byte_len) {
+  const size_t bytes = static_cast<size_t>(kPrefixBytes + byte_len + kTerminatorBytes);
+  return bytes <= kShelvedBytes ? (bytes + kClassBytes - 1) / kClassBytes * kClassBytes : bytes;
+}
+
+#if TESSARY_BSTR_SHELF
+struct Shelf {
+  void* blocks[kClasses][kPerClass];
+  unsigned char count[kClasses];
+};
+
+// The thread's shelf, made with its first freed short string. Plain data
+// reached without the dynamic TLS look-up (a call per access, as much as the
+// shelf saves); sixteen bytes fit the static TLS room the loader keeps for a
+// library that is loaded later. Once the thread's destructors have drained
+// the shelf, `closed` sends what is freed after (by other thread-exit code)
+// straight to the allocator.
+struct ShelfSlot {
+  Shelf* shelf;
+  bool closed;
+};
+__attribute__((tls_model("initial-exec"))) thread_local ShelfSlot t_slot;
+
+struct ShelfDrain {
+  ~ShelfDrain() {
+    Shelf* shelf = t_slot.shelf;
+    t_slot.shelf = nullptr;
+    t_slot.closed = true;
+    if (shelf == nullptr) return;
+    for (size_t c = 0; c < kClasses; ++c) {
+      while (shelf->count[c] > 0) free(shelf->blocks[c][--shelf->count[c]]);
+    }
+    free(shelf);
+  }
+};
+
+size_t ClassOf(size_t block_bytes) { return block_bytes / kClassBytes - 1; }
+
+void* TakeBlock(size_t block_bytes) {
+  Shelf* shelf = t_slot.shelf;
+  if (shelf != nullptr && block_bytes <= kShelvedBytes) {
+    const size_t c = ClassOf(block_bytes);
+    if (shelf->count[c] > 0) return shelf->blocks[c][--shelf->count[c]];
+  }
+  return malloc(block_bytes);
+}
+
+Shelf* OpenShelf() {
+  if (t_slot.closed) return nullptr;
+  Shelf* shelf = static_cast<Shelf*>(calloc(1, sizeof(Shelf)));
+  if (shelf == nullptr) return nullptr;
+  // The drain's destructor is registered with the thread's first shelf.
+  static thread_local ShelfDrain drain;
+  (void)drain;
+  t_slot.shelf = shelf;
+  return shelf;
+}
+
+void GiveBlock(void* block, size_t block_bytes) {
+  if (block_bytes <= kShelvedBytes) {
+    Shelf* shelf = t_slot.shelf;
+    if (shelf == nullptr) shelf = OpenShelf();
+    const size_t c = ClassOf(block_bytes);
+    if (shelf != nullptr && shelf->count[c] < kPerClass) {
+      shelf->blocks[c][shelf->count[c]++] = block;
+      return;
+    }
+  }
+  free(block);
+}
+#else
+void* TakeBlock(size_t block_bytes) { return malloc(block_bytes); }
+void GiveBlock(void* block, size_t) { free(block); }
+#endif
+
 DWORD* PrefixOf(BSTR bstr) {
   return reinterpret_cast<DWORD*>(reinterpret_cast<char*>(bstr) - kPrefixBytes);
 }
@@ -22,7 +120,7 @@ DWORD* PrefixOf(BSTR bstr) {
 // fit the 32-bit prefix (Windows refuses those lengths too) or memory is short.
 BSTR AllocateBytes(uint64_t byte_len) {
   if (byte_len > 0xFFFFFFFFull - kPrefixBytes - kTerminatorBytes) return nullptr;
-  char* block = static_cast<char*>(malloc(kPrefixBytes + byte_len + kTerminatorBytes));
+  char* block = static_cast<char*>(TakeBlock(BlockBytes(byte_len)));
   if (block == nullptr) return nullptr;
   const DWORD prefix = static_cast<DWORD>(byte_len);
   memcpy(block, &prefix, sizeof(prefix));
@@ -42,13 +140,9 @@ extern "C" {
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) {
   BSTR bstr = AllocateBytes(static_cast<uint64_t>(cch) * sizeof(OLECHAR));
   if (bstr == nullptr) return nullptr;
-  // Windows leaves the characters undefined when no source is given; zeroes
-  // keep a caller that reads before writing deterministic.
-  if (pch != nullptr) {
-    memmove(bstr, pch, static_cast<size_t>(cch) * sizeof(OLECHAR));
-  } else {
-    memset(bstr, 0, static_cast<size_t>(cch) * sizeof(OLECHAR));
-  }
+  // Without a source the characters are left for the caller to write, as
+  // on Windows, where they are undefined: every caller fills them.
+  if (pch != nullptr) memmove(bstr, pch, static_cast<size_t>(cch) * sizeof(OLECHAR));
   return bstr;
 }
 
@@ -105,7 +199,12 @@ INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
 }
 
 void SysFreeString(BSTR bstr) {
-  if (bstr != nullptr) free(PrefixOf(bstr));
+  if (bstr == nullptr) return;
+  // The count read here, not through the exported SysStringByteLen, which
+  // the loader would reach through the symbol table on every free.
+  DWORD prefix;
+  memcpy(&prefix, PrefixOf(bstr), sizeof(prefix));
+  GiveBlock(PrefixOf(bstr), BlockBytes(prefix));
 }
 
 UINT SysStringByteLen(BSTR bstr) {

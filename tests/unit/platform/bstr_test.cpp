@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/automation.h"
 
@@ -50,13 +53,64 @@ TEST(Bstr, EmbeddedNulsAreKeptAndCounted) {
   SysFreeString(b);
 }
 
-TEST(Bstr, AllocLenWithoutSourceIsZeroFilled) {
+TEST(Bstr, AllocLenWithoutSourceIsCountedAndTerminated) {
+  // The characters are the caller's to write; a block used before must not
+  // leave its terminator, or its count, in the new string.
+  SysFreeString(SysAllocString(u"abcdefgh"));
   BSTR b = SysAllocStringLen(nullptr, 4);
   ASSERT_NE(nullptr, b);
   EXPECT_EQ(4u, SysStringLen(b));
-  for (int i = 0; i <= 4; ++i) EXPECT_EQ(0, b[i]);
+  EXPECT_EQ(0, b[4]);
   SysFreeString(b);
 }
+
+// Freed short strings are kept for reuse: whatever order they are freed and
+// reused in, and whichever thread frees them, each new string has its own
+// count, text and terminator, and no two live strings share memory.
+TEST(Bstr, ReusedBlocksHoldEachNewStringWhole) {
+  std::vector<BSTR> live;
+  std::vector<std::u16string> texts;
+  for (int round = 0; round < 3; ++round) {
+    for (size_t n = 0; n < 600; n += 7) {
+      std::u16string text(n, static_cast<char16_t>(u'a' + (n + round) % 26));
+      BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(n));
+      ASSERT_NE(nullptr, b);
+      live.push_back(b);
+      texts.push_back(text);
+    }
+    for (size_t i = 0; i < live.size(); ++i) {
+      ASSERT_EQ(texts[i].size(), SysStringLen(live[i]));
+      ASSERT_EQ(0, memcmp(live[i], texts[i].data(), 2 * texts[i].size()));
+      ASSERT_EQ(0, live[i][texts[i].size()]);
+    }
+    std::set<BSTR> distinct(live.begin(), live.end());
+    EXPECT_EQ(live.size(), distinct.size());
+    // Every other string freed here, the rest on another thread, which then
+    // ends and gives its kept blocks back.
+    for (size_t i = 0; i < live.size(); i += 2) SysFreeString(live[i]);
+    std::thread([&] {
+      for (size_t i = 1; i < live.size(); i += 2) SysFreeString(live[i]);
+      BSTR b = SysAllocString(u"kept past the thread's end");
+      SysFreeString(b);
+    }).join();
+    live.clear();
+    texts.clear();
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Reuse must not hide a read of a freed string from the sanitizer.
+TEST(BstrDeathTest, ReadAfterFreeIsCaught) {
+  EXPECT_DEATH(
+      {
+        BSTR b = SysAllocString(u"freed");
+        SysFreeString(b);
+        volatile OLECHAR c = b[0];
+        (void)c;
+      },
+      "use-after-free");
+}
+#endif
 
 TEST(Bstr, ByteLenKeepsOddCountsAndAddsTwoZeroBytes) {
   BSTR b = SysAllocStringByteLen("abc", 3);

@@ -584,10 +584,12 @@ TEST_F(TextStreamTest, ClosedAndUnopenedStreamsFail) {
   ITextStream* s = Open("f");
   EXPECT_EQ("abc", ReadLine(s));  // the rest of the file is pending
   ASSERT_EQ(S_OK, s->Close());
+  // Asked first, before any other call: a line was pending when it closed.
+  VARIANT_BOOL end = VARIANT_FALSE;
+  EXPECT_EQ(kInvalidHandle, s->get_AtEndOfStream(&end));
   ASSERT_EQ(S_OK, s->Close());
   // What was taken before the close is not handed out after it.
   BSTR text = nullptr;
-  VARIANT_BOOL end = VARIANT_FALSE;
   EXPECT_EQ(kInvalidHandle, s->ReadLine(&text));
   const ErrorRecord error = TakeError();
   EXPECT_EQ("The handle is invalid.", error.description);
