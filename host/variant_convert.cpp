@@ -410,8 +410,47 @@ void PushAndClear(duk_context* ctx, VARIANT* v) {
   if (!pushed) Rethrow(ctx);
 }
 
+// Values that convert without running script code and fail only when
+// memory runs out, so they need no protected call.
+bool ArePlain(duk_context* ctx, duk_idx_t first, duk_idx_t count) {
+  for (duk_idx_t i = 0; i < count; ++i) {
+    switch (duk_get_type(ctx, first + i)) {
+      case DUK_TYPE_UNDEFINED:
+      case DUK_TYPE_NULL:
+      case DUK_TYPE_BOOLEAN:
+      case DUK_TYPE_NUMBER:
+        break;
+      case DUK_TYPE_STRING:
+        if (duk_is_symbol(ctx, first + i)) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
 void ToVariants(duk_context* ctx, duk_idx_t first, duk_idx_t count, VARIANT* out) {
-  ConvertJob job{duk_normalize_index(ctx, first), count, out};
+  first = duk_normalize_index(ctx, first);
+  if (ArePlain(ctx, first, count)) {
+    for (duk_idx_t i = 0; i < count; ++i) {
+      VARIANT* value = &out[count - 1 - i];
+      if (!duk_is_string(ctx, first + i)) {
+        ToVariant(ctx, first + i, value);
+        continue;
+      }
+      duk_size_t size = 0;
+      const char* bytes = duk_get_lstring(ctx, first + i, &size);
+      value->bstrVal = EngineBytesToBstr(bytes, size);
+      if (!value->bstrVal) {
+        for (duk_idx_t done = 0; done < i; ++done) VariantClear(&out[count - 1 - done]);
+        ThrowOutOfMemory(ctx);
+      }
+      value->vt = VT_BSTR;
+    }
+    return;
+  }
+  ConvertJob job{first, count, out};
   if (!Protect(ctx, Safe<ConvertAll>, &job, 0)) {
     ClearVariants(out, static_cast<size_t>(count));
     Rethrow(ctx);
