@@ -395,7 +395,8 @@ void PushAndClear(duk_context* ctx, VARIANT* v) {
     const UINT count = SysStringLen(v->bstrVal);
     if (count <= sizeof small / 3) {
       size_t size = Utf16ToEngine(v->bstrVal, count, small);
-      VariantClear(v);
+      SysFreeString(v->bstrVal);
+      v->vt = VT_EMPTY;
       duk_push_lstring(ctx, small, size);
       return;
     }
