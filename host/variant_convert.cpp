@@ -460,7 +460,18 @@ void ToVariants(duk_context* ctx, duk_idx_t first, duk_idx_t count, VARIANT* out
 }
 
 void ClearVariants(VARIANT* values, size_t count) {
-  for (size_t i = 0; i < count; ++i) VariantClear(&values[i]);
+  for (size_t i = 0; i < count; ++i) {
+    // Arguments are mostly strings and numbers: a string is freed as one,
+    // and values up to VT_R8 own nothing.
+    if (values[i].vt == VT_BSTR) {
+      SysFreeString(values[i].bstrVal);
+      values[i].vt = VT_EMPTY;
+    } else if (values[i].vt <= VT_R8) {
+      values[i].vt = VT_EMPTY;
+    } else {
+      VariantClear(&values[i]);
+    }
+  }
 }
 
 void PushArrayValue(duk_context* ctx, SAFEARRAY* array, VARTYPE vt) {
