@@ -40,6 +40,11 @@ for (var j = 0; j < 3000; ++j) {
   d.Add("k" + j, j);
   assert(d.Exists("k" + j) && !d.Exists("k" + (j - 1)), "a new object's own Exists " + j);
   assert(d.Item("k" + j) === j && d.Count === 1, "a new object's own item " + j);
+  // New objects of other kinds, at addresses the dropped ones had, passed
+  // as arguments.
+  var made = j % 2 ? root.GetFolder(".") : { n: j };
+  d.Add("made", made);
+  assert(d.Item("made") === made, "an argument made after others were dropped " + j);
   if (j % 3 == 0) {
     // Garbage in a cycle, freed by the collector rather than at once.
     var cycle = { dictionary: d, self: null };
