@@ -387,8 +387,15 @@ size_t EngineToUtf16(const char* bytes, size_t size, OLECHAR* out) {
 }
 
 size_t Utf16ToEngine(const OLECHAR* text, size_t count, char* out) {
-  size_t size = 0;
-  for (size_t i = 0; i < count; ++i) {
+  // Most text is ASCII, or starts so: one byte a unit, in a tight loop.
+  size_t i = 0;
+  if (out) {
+    for (; i < count && text[i] < 0x80; ++i) out[i] = static_cast<char>(text[i]);
+  } else {
+    while (i < count && text[i] < 0x80) ++i;
+  }
+  size_t size = i;
+  for (; i < count; ++i) {
     unsigned u = text[i];
     if (u < 0x80) {
       if (out) out[size] = static_cast<char>(u);
