@@ -132,11 +132,16 @@ struct FastKeyHash {
 std::unordered_map<FastKey, MemberEntry*, FastKeyHash> g_fast_members;
 duk_uarridx_t g_pinned = 0;
 
-// The member named by the string at `key` (a non-symbol string).
-MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key) {
+// The member named by the string at `key` (a non-symbol string). `pinned`,
+// when given, tells whether the name stays pinned.
+MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key,
+                        bool* pinned = nullptr) {
   FastKey fast{ClassOf(object), duk_get_heapptr(ctx, key)};
   auto found = g_fast_members.find(fast);
-  if (found != g_fast_members.end()) return found->second;
+  if (found != g_fast_members.end()) {
+    if (pinned) *pinned = true;
+    return found->second;
+  }
   duk_size_t size = 0;
   const char* name = duk_get_lstring(ctx, key, &size);
   MemberEntry* member = nullptr;
@@ -155,6 +160,7 @@ MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key) {
     duk_put_prop_index(ctx, -2, g_pinned++);
     duk_pop(ctx);
   }
+  if (pinned) *pinned = remembered;
   return member;
 }
 
@@ -288,21 +294,33 @@ duk_ret_t TrapGet(duk_context* ctx) {
   // remembered beside the object. The target's method table holds both the
   // name and the function, so neither address can be reused while the
   // target lives, and a name once found to be a method stays one.
-  if (ref->method_name == duk_get_heapptr(ctx, 1)) {
+  void* name = duk_get_heapptr(ctx, 1);
+  if (ref->method_name == name) {
     duk_push_heapptr(ctx, ref->method);
     return 1;
   }
   IDispatch* object = static_cast<IDispatch*>(ref->object);
-  MemberEntry* member = FindMember(ctx, object, 1);
+  // And so is the last property looked up: a pinned name's address is never
+  // another name's.
+  MemberEntry* member = nullptr;
+  if (ref->property_name == name) {
+    member = static_cast<MemberEntry*>(ref->property);
+  } else {
+    bool pinned = false;
+    member = FindMember(ctx, object, 1, &pinned);
+    if (pinned) {
+      ref->property_name = name;
+      ref->property = member;
+    }
+  }
   switch (member->kind) {
     case MemberKind::kMissing: {
       duk_size_t size = 0;
-      const char* name = duk_get_lstring(ctx, 1, &size);
-      return MissingMember(ctx, name, size);
+      const char* text = duk_get_lstring(ctx, 1, &size);
+      return MissingMember(ctx, text, size);
     }
     case MemberKind::kCallable: {
       // One method object per object and name.
-      void* name = duk_get_heapptr(ctx, 1);
       if (duk_get_prop_literal(ctx, 0, kMethodsKey)) {
         duk_dup(ctx, 1);
         if (duk_get_prop(ctx, -2)) {
