@@ -288,13 +288,20 @@ duk_ret_t MissingMember(duk_context* ctx, const char* name, size_t size) {
 
 // get(target, key, receiver)
 duk_ret_t TrapGet(duk_context* ctx) {
-  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
-  HostRef* ref = TargetRef(ctx);
   // A loop calls one method of an object many times: the last one found is
   // remembered beside the object. The target's method table holds both the
   // name and the function, so neither address can be reused while the
   // target lives, and a name once found to be a method stays one.
   void* name = duk_get_heapptr(ctx, 1);
+  HostRef* ref = GetRef(ctx, 0);
+  // Remembered names are strings, never symbols: a key that is one needs
+  // no look at its type.
+  bool remembered = name && ref && ref->kind == RefKind::kDispatch && ref->object &&
+                    (ref->method_name == name || ref->property_name == name);
+  if (!remembered) {
+    if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
+    ref = TargetRef(ctx);
+  }
   if (ref->method_name == name) {
     duk_push_heapptr(ctx, ref->method);
     return 1;
