@@ -30,6 +30,13 @@ struct Shown {
 };
 std::unordered_map<IDispatch*, Shown> g_shown;
 
+// Every object a HostRef is attached to, by its heap address: finding a
+// trap's target this way costs a fraction of reading its hidden key. An
+// entry goes in the object's finalizer, which runs before the engine frees
+// (and may reuse) the address. A Proxy is never an entry: it has no
+// finalizer, so its address may be reused while its target waits for one.
+std::unordered_map<void*, HostRef*> g_attached;
+
 void DropRef(HostRef* ref) {
   if (ref->prev) {
     ref->prev->next = ref->next;
@@ -125,11 +132,16 @@ struct FastKeyHash {
 std::unordered_map<FastKey, MemberEntry*, FastKeyHash> g_fast_members;
 duk_uarridx_t g_pinned = 0;
 
-// The member named by the string at `key` (a non-symbol string).
-MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key) {
+// The member named by the string at `key` (a non-symbol string). `pinned`,
+// when given, tells whether the name stays pinned.
+MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key,
+                        bool* pinned = nullptr) {
   FastKey fast{ClassOf(object), duk_get_heapptr(ctx, key)};
   auto found = g_fast_members.find(fast);
-  if (found != g_fast_members.end()) return found->second;
+  if (found != g_fast_members.end()) {
+    if (pinned) *pinned = true;
+    return found->second;
+  }
   duk_size_t size = 0;
   const char* name = duk_get_lstring(ctx, key, &size);
   MemberEntry* member = nullptr;
@@ -148,6 +160,7 @@ MemberEntry* FindMember(duk_context* ctx, IDispatch* object, duk_idx_t key) {
     duk_put_prop_index(ctx, -2, g_pinned++);
     duk_pop(ctx);
   }
+  if (pinned) *pinned = remembered;
   return member;
 }
 
@@ -163,18 +176,23 @@ void FreeOutcome(CallOutcome* out) {
   out->description = nullptr;
 }
 
-// The object of the trap's target (index 0), or a thrown error.
-IDispatch* TargetObject(duk_context* ctx) {
+// The reference of the trap's target (index 0), or a thrown error.
+HostRef* TargetRef(duk_context* ctx) {
   HostRef* ref = GetRef(ctx, 0);
   if (!ref || ref->kind != RefKind::kDispatch || !ref->object)
     ThrowHostError(ctx, E_POINTER, "The object has been released");
-  return static_cast<IDispatch*>(ref->object);
+  return ref;
+}
+
+IDispatch* TargetObject(duk_context* ctx) {
+  return static_cast<IDispatch*>(TargetRef(ctx)->object);
 }
 
 // ---------------------------------------------------------------------------
 // Native functions.
 
 duk_ret_t FinalizeRef(duk_context* ctx) {
+  g_attached.erase(duk_get_heapptr(ctx, 0));
   duk_get_prop_literal(ctx, 0, kRefKey);
   HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
@@ -228,13 +246,13 @@ duk_ret_t DefaultValue(duk_context* ctx) {
   return 1;
 }
 
-// Returns the method `member` of the trap's target for the key at index 1,
-// made once per object and name.
-duk_ret_t PushMethod(duk_context* ctx, IDispatch* object, DISPID member) {
+// Returns the method `member` of the trap's target (`target`, at index 0)
+// for the key at index 1, made once per object and name.
+duk_ret_t PushMethod(duk_context* ctx, HostRef* target, DISPID member) {
   HostRef* ref = NewRef(RefKind::kMethod);
   if (!ref) ThrowHostError(ctx, E_OUTOFMEMORY, "Out of memory");
-  object->AddRef();
-  ref->object = object;
+  target->object->AddRef();
+  ref->object = target->object;
   ref->member = member;
   duk_push_c_function(ctx, Native<CallMethod>, DUK_VARARGS);
   AttachRef(ctx, -1, ref);
@@ -248,6 +266,8 @@ duk_ret_t PushMethod(duk_context* ctx, IDispatch* object, DISPID member) {
   duk_dup(ctx, -3);
   duk_put_prop(ctx, -3);
   duk_pop(ctx);
+  target->method_name = duk_get_heapptr(ctx, 1);
+  target->method = duk_get_heapptr(ctx, -1);
   return 1;
 }
 
@@ -268,24 +288,58 @@ duk_ret_t MissingMember(duk_context* ctx, const char* name, size_t size) {
 
 // get(target, key, receiver)
 duk_ret_t TrapGet(duk_context* ctx) {
-  if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
-  IDispatch* object = TargetObject(ctx);
-  MemberEntry* member = FindMember(ctx, object, 1);
+  // A loop calls one method of an object many times: the last one found is
+  // remembered beside the object. The target's method table holds both the
+  // name and the function, so neither address can be reused while the
+  // target lives, and a name once found to be a method stays one.
+  void* name = duk_get_heapptr(ctx, 1);
+  HostRef* ref = GetRef(ctx, 0);
+  // Remembered names are strings, never symbols: a key that is one needs
+  // no look at its type.
+  bool remembered = name && ref && ref->kind == RefKind::kDispatch && ref->object &&
+                    (ref->method_name == name || ref->property_name == name);
+  if (!remembered) {
+    if (!duk_is_string(ctx, 1) || duk_is_symbol(ctx, 1)) return 0;
+    ref = TargetRef(ctx);
+  }
+  if (ref->method_name == name) {
+    duk_push_heapptr(ctx, ref->method);
+    return 1;
+  }
+  IDispatch* object = static_cast<IDispatch*>(ref->object);
+  // And so is the last property looked up: a pinned name's address is never
+  // another name's.
+  MemberEntry* member = nullptr;
+  if (ref->property_name == name) {
+    member = static_cast<MemberEntry*>(ref->property);
+  } else {
+    bool pinned = false;
+    member = FindMember(ctx, object, 1, &pinned);
+    if (pinned) {
+      ref->property_name = name;
+      ref->property = member;
+    }
+  }
   switch (member->kind) {
     case MemberKind::kMissing: {
       duk_size_t size = 0;
-      const char* name = duk_get_lstring(ctx, 1, &size);
-      return MissingMember(ctx, name, size);
+      const char* text = duk_get_lstring(ctx, 1, &size);
+      return MissingMember(ctx, text, size);
     }
-    case MemberKind::kCallable:
+    case MemberKind::kCallable: {
       // One method object per object and name.
       if (duk_get_prop_literal(ctx, 0, kMethodsKey)) {
         duk_dup(ctx, 1);
-        if (duk_get_prop(ctx, -2)) return 1;
+        if (duk_get_prop(ctx, -2)) {
+          ref->method_name = name;
+          ref->method = duk_get_heapptr(ctx, -1);
+          return 1;
+        }
         duk_pop(ctx);
       }
       duk_pop(ctx);
-      return PushMethod(ctx, object, member->id);
+      return PushMethod(ctx, ref, member->id);
+    }
     case MemberKind::kUnprobed:
     case MemberKind::kProperty:
       break;
@@ -300,7 +354,7 @@ duk_ret_t TrapGet(duk_context* ctx) {
   if (member->kind == MemberKind::kUnprobed && NoSuchProperty(out.hr)) {
     member->kind = MemberKind::kCallable;
     FreeOutcome(&out);
-    return PushMethod(ctx, object, member->id);
+    return PushMethod(ctx, ref, member->id);
   }
   ThrowOutcome(ctx, &out);
 }
@@ -314,7 +368,9 @@ duk_ret_t TrapSet(duk_context* ctx) {
   IDispatch* object = TargetObject(ctx);
   MemberEntry* member = FindMember(ctx, object, 1);
   if (member->kind == MemberKind::kMissing) ThrowHostError(ctx, kUnknownMember, kUnknownMemberText);
-  VARIANT* value = static_cast<VARIANT*>(duk_push_fixed_buffer(ctx, sizeof(VARIANT)));
+  VARIANT stored;
+  VARIANT* value = &stored;
+  std::memset(value, 0, sizeof stored);
   ToVariants(ctx, 2, 1, value);
   // Objects are assigned by reference; the dispatcher falls back between
   // put and put-by-reference for a property that has only one of them.
@@ -369,6 +425,7 @@ HostRef* NewRef(RefKind kind) {
 
 void ReleaseAllObjects() {
   g_shown.clear();
+  g_attached.clear();
   while (g_refs) DropRef(g_refs);
   g_fast_members.clear();
   g_pinned = 0;
@@ -438,9 +495,16 @@ void AttachRef(duk_context* ctx, duk_idx_t obj, HostRef* ref) {
   duk_put_prop_string(ctx, obj, kRefKey);
   StashGet(ctx, "finalizer");
   duk_set_finalizer(ctx, obj);
+  // Without an entry the object's reference is found by its hidden key.
+  try {
+    g_attached[duk_get_heapptr(ctx, obj)] = ref;
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 HostRef* GetRef(duk_context* ctx, duk_idx_t idx) {
+  auto found = g_attached.find(duk_get_heapptr(ctx, idx));
+  if (found != g_attached.end()) return found->second;
   if (!duk_is_object(ctx, idx)) return nullptr;
   // Hidden keys bypass a Proxy's traps and read its target.
   duk_get_prop_literal(ctx, idx, kRefKey);
@@ -489,10 +553,15 @@ void ThrowOutcome(duk_context* ctx, CallOutcome* out) {
 duk_ret_t InvokeWithStack(duk_context* ctx, IDispatch* object, DISPID member, WORD flags,
                           duk_idx_t first, duk_idx_t count) {
   first = duk_normalize_index(ctx, first);
-  VARIANT* args = nullptr;
-  if (count > 0) {
+  // Most calls pass a few arguments: those need no buffer from the engine.
+  VARIANT few[8];
+  VARIANT* args = count <= 8 ? few : nullptr;
+  if (count > 8) {
     args = static_cast<VARIANT*>(
         duk_push_fixed_buffer(ctx, static_cast<duk_size_t>(count) * sizeof(VARIANT)));
+  }
+  if (count > 0) {
+    if (args == few) std::memset(few, 0, static_cast<size_t>(count) * sizeof(VARIANT));
     ToVariants(ctx, first, count, args);
   }
   CallOutcome out;

@@ -31,12 +31,16 @@ struct HostRef {
   HostRef* prev;
   HostRef* next;
   RefKind kind;
-  IUnknown* object;  // IDispatch (dispatch, method), IUnknown, IEnumVARIANT
-  DISPID member;     // method: the member it calls
-  SAFEARRAY* array;  // array: owned copy
-  VARTYPE vt;        // array: element type
-  VARIANT current;   // enumerator: the item under the cursor
-  bool at_end;       // enumerator
+  IUnknown* object;     // IDispatch (dispatch, method), IUnknown, IEnumVARIANT
+  DISPID member;        // method: the member it calls
+  void* method_name;    // dispatch: the name of the method last looked up
+  void* method;         // dispatch: its function (both heap pointers)
+  void* property_name;  // dispatch: the pinned name last looked up
+  void* property;       // dispatch: what the host knows of it (a MemberEntry)
+  SAFEARRAY* array;     // array: owned copy
+  VARTYPE vt;           // array: element type
+  VARIANT current;      // enumerator: the item under the cursor
+  bool at_end;          // enumerator
 };
 
 // The outcome of one Invoke, as plain data. Owns the result and the texts.

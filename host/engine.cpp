@@ -387,8 +387,15 @@ size_t EngineToUtf16(const char* bytes, size_t size, OLECHAR* out) {
 }
 
 size_t Utf16ToEngine(const OLECHAR* text, size_t count, char* out) {
-  size_t size = 0;
-  for (size_t i = 0; i < count; ++i) {
+  // Most text is ASCII, or starts so: one byte a unit, in a tight loop.
+  size_t i = 0;
+  if (out) {
+    for (; i < count && text[i] < 0x80; ++i) out[i] = static_cast<char>(text[i]);
+  } else {
+    while (i < count && text[i] < 0x80) ++i;
+  }
+  size_t size = i;
+  for (; i < count; ++i) {
     unsigned u = text[i];
     if (u < 0x80) {
       if (out) out[size] = static_cast<char>(u);
@@ -413,6 +420,17 @@ size_t Utf16ToEngine(const OLECHAR* text, size_t count, char* out) {
 }
 
 BSTR EngineBytesToBstr(const char* bytes, size_t size) {
+  // Names, paths and most other arguments are ASCII: one unit per byte,
+  // copied in one pass.
+  size_t ascii = 0;
+  while (ascii < size && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+  if (ascii == size && size <= UINT_MAX / 2) {
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+    if (!text) return nullptr;
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<OLECHAR>(bytes[i]);
+    text[size] = 0;
+    return text;
+  }
   size_t units = EngineToUtf16(bytes, size, nullptr);
   if (units > UINT_MAX / 2) return nullptr;
   BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(units));

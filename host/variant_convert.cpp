@@ -395,7 +395,8 @@ void PushAndClear(duk_context* ctx, VARIANT* v) {
     const UINT count = SysStringLen(v->bstrVal);
     if (count <= sizeof small / 3) {
       size_t size = Utf16ToEngine(v->bstrVal, count, small);
-      VariantClear(v);
+      SysFreeString(v->bstrVal);
+      v->vt = VT_EMPTY;
       duk_push_lstring(ctx, small, size);
       return;
     }
@@ -410,8 +411,47 @@ void PushAndClear(duk_context* ctx, VARIANT* v) {
   if (!pushed) Rethrow(ctx);
 }
 
+// Values that convert without running script code and fail only when
+// memory runs out, so they need no protected call.
+bool ArePlain(duk_context* ctx, duk_idx_t first, duk_idx_t count) {
+  for (duk_idx_t i = 0; i < count; ++i) {
+    switch (duk_get_type(ctx, first + i)) {
+      case DUK_TYPE_UNDEFINED:
+      case DUK_TYPE_NULL:
+      case DUK_TYPE_BOOLEAN:
+      case DUK_TYPE_NUMBER:
+        break;
+      case DUK_TYPE_STRING:
+        if (duk_is_symbol(ctx, first + i)) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
 void ToVariants(duk_context* ctx, duk_idx_t first, duk_idx_t count, VARIANT* out) {
-  ConvertJob job{duk_normalize_index(ctx, first), count, out};
+  first = duk_normalize_index(ctx, first);
+  if (ArePlain(ctx, first, count)) {
+    for (duk_idx_t i = 0; i < count; ++i) {
+      VARIANT* value = &out[count - 1 - i];
+      if (!duk_is_string(ctx, first + i)) {
+        ToVariant(ctx, first + i, value);
+        continue;
+      }
+      duk_size_t size = 0;
+      const char* bytes = duk_get_lstring(ctx, first + i, &size);
+      value->bstrVal = EngineBytesToBstr(bytes, size);
+      if (!value->bstrVal) {
+        for (duk_idx_t done = 0; done < i; ++done) VariantClear(&out[count - 1 - done]);
+        ThrowOutOfMemory(ctx);
+      }
+      value->vt = VT_BSTR;
+    }
+    return;
+  }
+  ConvertJob job{first, count, out};
   if (!Protect(ctx, Safe<ConvertAll>, &job, 0)) {
     ClearVariants(out, static_cast<size_t>(count));
     Rethrow(ctx);
@@ -420,7 +460,18 @@ void ToVariants(duk_context* ctx, duk_idx_t first, duk_idx_t count, VARIANT* out
 }
 
 void ClearVariants(VARIANT* values, size_t count) {
-  for (size_t i = 0; i < count; ++i) VariantClear(&values[i]);
+  for (size_t i = 0; i < count; ++i) {
+    // Arguments are mostly strings and numbers: a string is freed as one,
+    // and values up to VT_R8 own nothing.
+    if (values[i].vt == VT_BSTR) {
+      SysFreeString(values[i].bstrVal);
+      values[i].vt = VT_EMPTY;
+    } else if (values[i].vt <= VT_R8) {
+      values[i].vt = VT_EMPTY;
+    } else {
+      VariantClear(&values[i]);
+    }
+  }
 }
 
 void PushArrayValue(duk_context* ctx, SAFEARRAY* array, VARTYPE vt) {
