@@ -7,19 +7,17 @@
 // a handle to publish and close. An open for no access takes no part in share
 // modes on either platform, so the answer is whether the entry can be opened
 // at all.
-// - On POSIX the entry is opened without access (O_PATH) relative to the
-//   folder the search holds, so the folder's path is not walked again; a
-//   search for one name holds no folder and opens lpFullName as CreateFileA
-//   does.
+// - On POSIX an open for no access (O_PATH) asks nothing of the entry
+//   itself, only that the folder may be searched: for the entry the search
+//   has just returned, when it is no link, that is answered once per search.
+//   A link (which the open follows), or any other name, is asked about on
+//   its own, relative to the folder the search holds; a search for one name
+//   holds no folder and opens lpFullName as CreateFileA does.
 // - On Windows the system's attribute query of lpFullName's NT path, which
 //   makes the same internal open without a handle (platform/win32/).
 // lpName is the entry's name as the search returned it, and the entry must
 // not be a folder by the search's own data (the caller skips those): the
 // listing already answers that, so the probe does not ask again.
-// - On POSIX an open for no access asks nothing of the entry itself, only
-//   that the folder may be searched: for the entry the search has just
-//   returned, when it is no link, that is answered once per search. A link
-//   (which the open follows), or any other name, is asked about on its own.
 #pragma once
 
 #include "platform/files.h"
