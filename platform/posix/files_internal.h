@@ -257,10 +257,10 @@ DWORD CopyOut(std::string_view text, char* buffer, DWORD size);
 // partial destination. `durable` flushes the copy and its folder before
 // returning.
 DWORD CopyFileInternal(const HostPath& from, const HostPath& to, bool fail_if_exists, bool durable);
-// Hands every name of an open directory stream ("." and ".." too) to
+// Hands every entry of an open directory stream ("." and ".." too) to
 // `visit`, then closes the stream; 0 or the errno that ended the reading.
 template <class Visit>
-int ReadNames(DIR* dir, Visit&& visit) {
+int ReadEntries(DIR* dir, Visit&& visit) {
   int err = 0;
   for (;;) {
     errno = 0;
@@ -269,10 +269,16 @@ int ReadNames(DIR* dir, Visit&& visit) {
       err = errno;
       break;
     }
-    visit(entry->d_name);
+    visit(*entry);
   }
   sys::closedir(dir);
   return err;
+}
+
+// The same, by name alone.
+template <class Visit>
+int ReadNames(DIR* dir, Visit&& visit) {
+  return ReadEntries(dir, [&](const struct dirent& entry) { visit(entry.d_name); });
 }
 
 // Whether an open for `access` could be had now, given the share modes of

@@ -230,25 +230,17 @@ DWORD Start(const char* pattern, bool names_only, std::shared_ptr<FindObject>* o
   // The folder the stream reads, held for the descriptions; without it
   // each entry is described by its whole path, as it stands then.
   search->folder_fd.reset(sys::openat(dirfd(dir), ".", O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
-  // The names with the kinds the folder gives with them (ReadNames hands
-  // out names only). "*" and "*.*" match every name.
+  // The names with the kinds the folder gives with them. "*" and "*.*"
+  // match every name.
   const bool every_name = name == "*" || name == "*.*";
-  int err = 0;
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = sys::readdir(dir);
-    if (entry == nullptr) {
-      err = errno;
-      break;
-    }
-    const std::string_view entry_name(entry->d_name);
-    if (at_root && (entry_name == "." || entry_name == "..")) continue;
-    if (!RoundTrips(entry_name)) continue;
+  const int err = ReadEntries(dir, [&](const struct dirent& entry) {
+    const std::string_view entry_name(entry.d_name);
+    if (at_root && (entry_name == "." || entry_name == "..")) return;
+    if (!RoundTrips(entry_name)) return;
     if (every_name || winpath::MatchPattern(name, entry_name)) {
-      search->entries.push_back({std::string(entry_name), entry->d_type});
+      search->entries.push_back({std::string(entry_name), entry.d_type});
     }
-  }
-  sys::closedir(dir);
+  });
   if (err != 0) return sys::Win32ErrorFromErrno(err, sys::ErrnoOp::kFind);
   if (search->entries.empty()) return ERROR_FILE_NOT_FOUND;
   SortInNtfsOrder(&search->entries);

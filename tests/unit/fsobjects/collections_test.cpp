@@ -32,6 +32,20 @@ class CollectionTest : public FsTest {
     file->get_Name(&name);
     return Take(name);
   }
+  // The names of the collection's files, by position.
+  static std::vector<std::string> NamesIn(IFileCollection* files) {
+    std::vector<std::string> names;
+    LONG count = 0;
+    EXPECT_EQ(S_OK, files->get_Count(&count));
+    for (LONG i = 1; i <= count; ++i) {
+      IFile* file = nullptr;
+      EXPECT_EQ(S_OK, files->get_Item(I4(i), &file));
+      if (!file) break;
+      names.push_back(NameOf(file));
+      file->Release();
+    }
+    return names;
+  }
 };
 
 TEST_F(CollectionTest, FilesAreOrderedWithoutRegardToCaseAndIndexedFromOne) {
@@ -207,15 +221,7 @@ TEST_F(CollectionTest, FilesLeavesOutWhatCannotBeOpenedWhateverTheShareModesHeld
   IFolder* folder = Get(W());
   IFileCollection* files = FilesOf(folder);
   CloseHandle(held);
-  std::vector<std::string> names;
-  LONG count = 0;
-  files->get_Count(&count);
-  for (LONG i = 1; i <= count; ++i) {
-    IFile* file = nullptr;
-    ASSERT_EQ(S_OK, files->get_Item(I4(i), &file));
-    names.push_back(NameOf(file));
-    file->Release();
-  }
+  const std::vector<std::string> names = NamesIn(files);
   EXPECT_EQ((std::vector<std::string>{"held.txt", "kept.txt", "link.txt", "target.txt"}), names);
   files->Release();
   folder->Release();
@@ -238,15 +244,7 @@ TEST_F(CollectionTest, FilesHoldWhatTheListingFoundInTheDictionarysOrder) {
   ASSERT_EQ(0, ::mkfifo(P("fifo").c_str(), 0644));
   IFolder* folder = Get(W());
   IFileCollection* files = FilesOf(folder);
-  std::vector<std::string> names;
-  LONG count = 0;
-  files->get_Count(&count);
-  for (LONG i = 1; i <= count; ++i) {
-    IFile* file = nullptr;
-    ASSERT_EQ(S_OK, files->get_Item(I4(i), &file));
-    names.push_back(NameOf(file));
-    file->Release();
-  }
+  const std::vector<std::string> names = NamesIn(files);
   EXPECT_EQ((std::vector<std::string>{"[x].txt", "_b.txt", "a", "A_", "Ab.txt", "b.txt", "blink",
                                       "blinklink", "fifo", "~z.txt", "\xc3\xa9.txt"}),
             names);
