@@ -29,9 +29,17 @@
 //   while its open succeeds.
 // A directory opens for the query but not for CreateFileA without backup
 // semantics, which refuses it with access denied; the probe answers the same.
+//
+// Under Wine the query itself is three file-system calls of the host (a
+// look-up, the entry's own status, its DOS attributes), and those are nearly
+// all of the probe's time. A listed path is nearly always a plain drive path,
+// whose NT path is made on the stack (platform/win32/nt_path.h) rather than
+// by the path rules, which allocate it on the heap.
 #include "platform/find_probe.h"
 
 #include <winternl.h>
+
+#include "platform/win32/nt_path.h"
 
 extern "C" {
 NTSTATUS NTAPI NtQueryAttributesFile(const OBJECT_ATTRIBUTES* ObjectAttributes,
@@ -77,13 +85,21 @@ BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
   if (length == 0 || EndsInSeparator(wide, length) || IsDeviceNamespace(wide) ||
       RtlIsDosDeviceName_U(wide) != 0)
     return OpenProbe(lpFullName);
+  WCHAR plain[tessary::win32::kNtPathCapacity];
   UNICODE_STRING nt_name;
-  if (!RtlDosPathNameToNtPathName_U(wide, &nt_name, nullptr, nullptr)) return OpenProbe(lpFullName);
+  const int plain_length = tessary::win32::PlainDriveNtPath(wide, length - 1, plain);
+  if (plain_length != 0) {
+    nt_name.Buffer = plain;
+    nt_name.Length = static_cast<USHORT>(plain_length * sizeof(WCHAR));
+    nt_name.MaximumLength = static_cast<USHORT>(sizeof(plain));
+  } else if (!RtlDosPathNameToNtPathName_U(wide, &nt_name, nullptr, nullptr)) {
+    return OpenProbe(lpFullName);
+  }
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &nt_name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
   FILE_BASIC_INFORMATION basic;
   const NTSTATUS status = NtQueryAttributesFile(&attributes, &basic);
-  RtlFreeUnicodeString(&nt_name);
+  if (plain_length == 0) RtlFreeUnicodeString(&nt_name);
   if (status == kInvalidInfoClass) return OpenProbe(lpFullName);
   if (!NT_SUCCESS(status)) {
     SetLastError(RtlNtStatusToDosError(status));

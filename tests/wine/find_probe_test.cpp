@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
+
+#include "platform/win32/nt_path.h"
 
 namespace {
 
@@ -82,6 +85,69 @@ TEST_F(FindProbeTest, FilesOpenAndMissingEntriesFailAsTheOpenDoes) {
   // refused, and below it the path is not found.
   ExpectSameAsOpen(folder_ + "\\plain.txt\\", FALSE, ERROR_INVALID_NAME);
   ExpectSameAsOpen(folder_ + "\\plain.txt\\x", FALSE, ERROR_PATH_NOT_FOUND);
+}
+
+// Names the path rules rewrite (a trailing dot or space, "." and "..",
+// doubled or forward separators, a lower-case drive letter) reach the same
+// entry as the open's own rules make of them.
+TEST_F(FindProbeTest, NamesThePathRulesRewriteAnswerAsTheOpen) {
+  Make("plain.txt");
+  ExpectSameAsOpen(folder_ + "\\plain.txt.", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\plain.txt ", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\plain.txt. .", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\.\\plain.txt", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\nowhere\\..\\plain.txt", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "\\\\plain.txt", TRUE, 0);
+  ExpectSameAsOpen(folder_ + "/plain.txt", TRUE, 0);
+  std::string lower = folder_ + "\\plain.txt";
+  lower[0] = static_cast<char>(lower[0] | 0x20);
+  ExpectSameAsOpen(lower, TRUE, 0);
+}
+
+// The NT path made on the stack is, whenever it is made at all, the one the
+// path rules make; the paths the rules would change are left to them.
+TEST(PlainDriveNtPathTest, IsThePathRulesOwnResultOrNothing) {
+  struct Case {
+    const wchar_t* path;
+    bool plain;
+  };
+  const Case cases[] = {
+      {L"C:\\a\\b.txt", true},
+      {L"Z:\\x", true},
+      {L"C:\\a b\\c.d\\e", true},
+      {L"C:\\a\\b.txt.", false},
+      {L"C:\\a\\b.txt ", false},
+      {L"C:\\a.\\b", false},
+      {L"C:\\a \\b", false},
+      {L"C:\\.\\b", false},
+      {L"C:\\a\\..\\b", false},
+      {L"C:\\a\\\\b", false},
+      {L"C:\\\\a", false},
+      {L"C:\\a\\", false},
+      {L"C:\\a/b", false},
+      {L"c:\\a\\b", false},
+      {L"C:a", false},
+      {L"\\\\?\\C:\\a", false},
+      {L"\\\\server\\share\\a", false},
+      {L"a\\b", false},
+  };
+  for (const Case& c : cases) {
+    WCHAR nt[tessary::win32::kNtPathCapacity];
+    const int length = tessary::win32::PlainDriveNtPath(c.path, lstrlenW(c.path), nt);
+    EXPECT_EQ(length != 0, c.plain) << static_cast<int>(&c - cases);
+    if (length == 0) continue;
+    UNICODE_STRING rules;
+    ASSERT_TRUE(RtlDosPathNameToNtPathName_U(c.path, &rules, nullptr, nullptr));
+    EXPECT_EQ(std::wstring(nt, length), std::wstring(rules.Buffer, rules.Length / sizeof(WCHAR)))
+        << static_cast<int>(&c - cases);
+    RtlFreeUnicodeString(&rules);
+  }
+  // A path too long for the buffer is left to the rules.
+  std::wstring long_path = L"C:\\" + std::wstring(MAX_PATH, L'a');
+  WCHAR nt[tessary::win32::kNtPathCapacity];
+  EXPECT_EQ(
+      tessary::win32::PlainDriveNtPath(long_path.c_str(), static_cast<int>(long_path.size()), nt),
+      0);
 }
 
 // A folder that took the place of a listed file is refused, and only with
