@@ -142,14 +142,16 @@ void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   Section* section = SectionOf(lpCriticalSection);
   const uintptr_t self = Self();
-  if (section->owner.load(std::memory_order_relaxed) == self) {
-    ++section->recursion;
-    return;
-  }
+  // A free section is the common case; only a held one asks who holds it.
   uint32_t expected = 0;
   if (!section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed))
+                                              std::memory_order_relaxed)) {
+    if (section->owner.load(std::memory_order_relaxed) == self) {
+      ++section->recursion;
+      return;
+    }
     WaitForSection(section);
+  }
   section->owner.store(self, std::memory_order_relaxed);
   section->recursion = 1;
 }
