@@ -442,7 +442,7 @@ void TextStream::KeepRaw() {
   ahead_.Clear();
 }
 
-bool TextStream::FastLine(BSTR* line) {
+__attribute__((always_inline)) inline bool TextStream::FastLine(BSTR* line) {
   if (unicode_ || !ahead_.empty()) return false;
   size_t held = 0;
   // The pending bytes and then the block: the first request is what tops
@@ -587,10 +587,12 @@ HRESULT TextStream::ReadLine(BSTR* line) {
   if (!line) return E_POINTER;
   *line = nullptr;
   auto hold = Lock();
-  Changing();
   HRESULT hr = inner_->CheckOpen();
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return hr;  // a stream that is not open has nothing ahead
+  // A line found in the block is the straight path: an AtEndOfStream that
+  // answers from the record meanwhile answers for before this line.
   if (FastLine(line)) return NoteMore(), S_OK;
+  Changing();
   return NoThrow([&] {
     Settle();
     HRESULT hr = NextLine(line);

@@ -38,7 +38,9 @@ TEST(CriticalSection, IsReentrantAndExcludesOtherThreads) {
     threads.emplace_back([&] {
       for (int i = 0; i < 5000; ++i) {
         EnterCriticalSection(&cs);
+        EnterCriticalSection(&cs);  // leaving once must not let others in
         const long seen = shared;
+        LeaveCriticalSection(&cs);
         shared = seen + 1;
         LeaveCriticalSection(&cs);
       }
