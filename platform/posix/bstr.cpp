@@ -33,7 +33,6 @@ constexpr size_t kTerminatorBytes = 2;
 
 constexpr size_t kClassBytes = 32;
 constexpr size_t kClasses = 32;  // blocks of up to 1 KiB
-constexpr size_t kPerClass = 4;
 constexpr size_t kShelvedBytes = kClassBytes * kClasses;
 
 size_t BlockBytes(uint64_t byte_len) {
@@ -42,6 +41,8 @@ size_t BlockBytes(uint64_t byte_len) {
 }
 
 #if TESSARY_BSTR_SHELF
+constexpr size_t kPerClass = 4;
+
 struct Shelf {
   void* blocks[kClasses][kPerClass];
   unsigned char count[kClasses];
