@@ -7,6 +7,7 @@
 #include <new>
 
 #include "frame/values.h"
+#include "platform/byte_arrays.h"
 #include "platform/files.h"
 #include "streams/streams.h"
 
@@ -388,14 +389,14 @@ HRESULT BinaryStream::ReadIntoArray(uint64_t count, SAFEARRAY** array) {
     std::string data;
     HRESULT hr = ReadBytes(count, &data);
     if (FAILED(hr)) return hr;
-    SAFEARRAY* fit = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+    SAFEARRAY* fit = SafeArrayCreateBytesToFill(static_cast<ULONG>(data.size()));
     if (!fit) return E_OUTOFMEMORY;
     if (!data.empty()) std::memcpy(fit->pvData, data.data(), data.size());
     *array = fit;
     return S_OK;
   }
   // The array is the read buffer: no copy for the usual request.
-  SAFEARRAY* buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+  SAFEARRAY* buffer = SafeArrayCreateBytesToFill(static_cast<ULONG>(count));
   if (!buffer) return E_OUTOFMEMORY;
   size_t got = 0;
   if (!ReadRaw(buffer->pvData, static_cast<size_t>(count), &got)) {
@@ -407,7 +408,7 @@ HRESULT BinaryStream::ReadIntoArray(uint64_t count, SAFEARRAY** array) {
   // A request for no bytes gets none wherever the file stands.
   if (got == 0 && count > 0) at_end_ = true;
   if (got < count) {
-    SAFEARRAY* fit = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(got));
+    SAFEARRAY* fit = SafeArrayCreateBytesToFill(static_cast<ULONG>(got));
     if (!fit) {
       SafeArrayDestroy(buffer);
       return E_OUTOFMEMORY;

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "platform/automation.h"
+#include "platform/byte_arrays.h"
 #include "platform/posix/vartype_size.h"
 
 namespace {
@@ -97,7 +98,10 @@ bool CountElements(const SAFEARRAY* psa, size_t* count) {
 }
 
 // Never null, even for an empty array, so AccessData always hands out memory.
-void* AllocateData(size_t bytes) { return calloc(bytes == 0 ? 1 : bytes, 1); }
+void* AllocateData(size_t bytes, bool zeroed = true) {
+  if (bytes == 0) bytes = 1;
+  return zeroed ? calloc(bytes, 1) : malloc(bytes);
+}
 
 // Releases what the elements own; plain numbers need nothing.
 void ReleaseElements(SAFEARRAY* psa, void* data, size_t first, size_t count) {
@@ -168,7 +172,8 @@ HRESULT CellOffset(SAFEARRAY* psa, const LONG* indices, size_t* offset) {
   return S_OK;
 }
 
-SAFEARRAY* CreateWithBounds(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds_in_order) {
+SAFEARRAY* CreateWithBounds(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds_in_order,
+                            bool zeroed = true) {
   if (dims == 0 || dims > kMaxDims || ElementSize(vt) == 0) return nullptr;
   SAFEARRAY* psa = AllocateDescriptor(vt, dims);
   if (psa == nullptr) return nullptr;
@@ -178,7 +183,7 @@ SAFEARRAY* CreateWithBounds(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds_
     FreeDescriptor(psa);
     return nullptr;
   }
-  psa->pvData = AllocateData(count * psa->cbElements);
+  psa->pvData = AllocateData(count * psa->cbElements, zeroed);
   if (psa->pvData == nullptr) {
     FreeDescriptor(psa);
     return nullptr;
@@ -197,6 +202,11 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   SAFEARRAYBOUND bound = {cElements, lLbound};
   return CreateWithBounds(vt, 1, &bound);
+}
+
+SAFEARRAY* SafeArrayCreateBytesToFill(ULONG cElements) {
+  SAFEARRAYBOUND bound = {cElements, 0};
+  return CreateWithBounds(VT_UI1, 1, &bound, false);
 }
 
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {

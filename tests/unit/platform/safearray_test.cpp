@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "platform/byte_arrays.h"
 #include "unit/platform/automation_test_objects.h"
 
 namespace {
@@ -62,6 +63,29 @@ TEST(SafeArray, EmptyVectorHasUpperBoundBelowLower) {
   EXPECT_NE(nullptr, data);
   SafeArrayUnaccessData(psa);
   SafeArrayDestroy(psa);
+}
+
+// A byte array made to be filled differs from the zeroed vector only in
+// what its elements hold before they are written.
+TEST(SafeArray, ABytesArrayToFillIsTheByteVectorUnzeroed) {
+  for (ULONG count : {0u, 3u, 65536u}) {
+    SAFEARRAY* fill = SafeArrayCreateBytesToFill(count);
+    SAFEARRAY* zeroed = SafeArrayCreateVector(VT_UI1, 0, count);
+    ASSERT_NE(nullptr, fill);
+    ASSERT_NE(nullptr, zeroed);
+    EXPECT_EQ(zeroed->fFeatures, fill->fFeatures) << count;
+    EXPECT_EQ(zeroed->cbElements, fill->cbElements);
+    EXPECT_EQ(zeroed->cDims, fill->cDims);
+    EXPECT_EQ(zeroed->rgsabound[0].cElements, fill->rgsabound[0].cElements);
+    EXPECT_EQ(zeroed->rgsabound[0].lLbound, fill->rgsabound[0].lLbound);
+    VARTYPE vt = VT_EMPTY;
+    ASSERT_EQ(S_OK, SafeArrayGetVartype(fill, &vt));
+    EXPECT_EQ(VT_UI1, vt);
+    ASSERT_NE(nullptr, fill->pvData);
+    if (count > 0) memset(fill->pvData, 0xAB, count);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(fill));
+    EXPECT_EQ(S_OK, SafeArrayDestroy(zeroed));
+  }
 }
 
 TEST(SafeArray, RefusesTypesAndShapesWindowsRefuses) {
