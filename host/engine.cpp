@@ -222,20 +222,8 @@ duk_ret_t Report(duk_context* ctx, void* udata) {
       line = duk_get_int(ctx, -1);
       duk_pop(ctx);
     }
-    duk_get_prop_string(ctx, error, "description");
-    if (job->compilation || !NonEmptyString(ctx, -1)) {
-      duk_pop(ctx);
-      duk_get_prop_string(ctx, error, "message");
-      if (!duk_is_string(ctx, -1)) {
-        duk_pop(ctx);
-        duk_dup(ctx, error);
-        duk_to_string(ctx, -1);
-      }
-    }
-  } else {
-    duk_dup(ctx, error);
-    duk_to_string(ctx, -1);
   }
+  PushErrorText(ctx, error, !job->compilation);
   if (syntax) {
     // The compiler (also through eval) appends " (line N)"; the position is
     // printed in front instead.
@@ -331,6 +319,22 @@ void Shutdown() {
 }
 
 }  // namespace
+
+void PushErrorText(duk_context* ctx, duk_idx_t error, bool description) {
+  error = duk_normalize_index(ctx, error);
+  if (duk_is_object(ctx, error)) {
+    if (description) {
+      duk_get_prop_string(ctx, error, "description");
+      if (NonEmptyString(ctx, -1)) return;
+      duk_pop(ctx);
+    }
+    duk_get_prop_string(ctx, error, "message");
+    if (duk_is_string(ctx, -1)) return;
+    duk_pop(ctx);
+  }
+  duk_dup(ctx, error);
+  duk_to_string(ctx, -1);
+}
 
 // ---------------------------------------------------------------------------
 // Text

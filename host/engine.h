@@ -65,6 +65,12 @@ BSTR ToBstr(duk_context* ctx, duk_idx_t idx);
 // Writes the string at `idx` to a stream as UTF-8.
 void WriteString(duk_context* ctx, duk_idx_t idx, std::FILE* stream);
 
+// Pushes the text a thrown value at `error` reports: its non-empty
+// description (unless `description` is false, as for a compilation error,
+// whose description the engine does not set), else its message, else the
+// value converted to a string.
+void PushErrorText(duk_context* ctx, duk_idx_t error, bool description);
+
 // Runs `fn` (a Safe<...>) in protected mode over the top `nargs` values, which it replaces
 // by exactly one value: what `fn` returned (undefined when it returned
 // nothing) or, on failure, the error, for the caller to release what it

@@ -119,16 +119,7 @@ duk_ret_t DescribeError(duk_context* ctx, void* udata) {
     if (FAILED(number)) *code = number;
   }
   duk_pop(ctx);
-  duk_get_prop_string(ctx, error, "description");
-  if (!duk_is_string(ctx, -1) || duk_get_length(ctx, -1) == 0) {
-    duk_pop(ctx);
-    duk_get_prop_string(ctx, error, "message");
-    if (!duk_is_string(ctx, -1)) {
-      duk_pop(ctx);
-      duk_dup(ctx, error);
-      duk_to_string(ctx, -1);
-    }
-  }
+  PushErrorText(ctx, error, true);
   duk_get_prop_string(ctx, error, "source");
   if (!duk_is_string(ctx, -1) || duk_get_length(ctx, -1) == 0) {
     duk_pop(ctx);
