@@ -74,3 +74,19 @@ if [[ $ours_count != "$files" || $theirs_count != "$files" ]]; then
 fi
 awk -v n="Files.Count.wine.${files}x$listings" -v a="$ours" -v bn="FileSystemObject" -v b="$theirs" \
   'BEGIN { printf "%-22s %8d ms   %-10s %8d ms   ratio %.2f\n", n, a, bn, b, (b > 0 ? a / b : 0) }'
+
+# The same listings made by a plain program with no objects: the search
+# alone, and the search with the probe of each file. Their sum over the
+# standard object's whole listing is what the probe alone leaves of the
+# ratio. Only for the DLL of build-win64/, where the program is built too.
+[[ -z ${TESSARY_WINE_DLL:-} ]] || exit 0
+cmake --build build-win64 --target wine_listing_parts >/dev/null
+cp build-win64/bin/wine_listing_parts.exe "$install/"
+read -r walk probed parts_count < <(timeout -k 5 300 "$wine" 'C:\bench\wine_listing_parts.exe' \
+  'C:\bench\folder' "$listings" </dev/null | tr -d '\r')
+if [[ $parts_count != "$files" ]]; then
+  echo "wine_files_bench: the plain search found $parts_count files, expected $files" >&2
+  exit 1
+fi
+awk -v w="$walk" -v p="$probed" -v b="$theirs" \
+  'BEGIN { printf "  of which search alone %.0f ms, search + probe %.0f ms   ratio %.2f over %s ms\n", w, p, (b > 0 ? p / b : 0), b }'

@@ -48,3 +48,10 @@ if(EXISTS ${GTEST_SOURCE_DIR}/src/gtest-all.cc)
   target_link_options(find_probe_tests PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(find_probe_tests PRIVATE ntdll)
 endif()
+
+# The search and the probe of a listing timed on their own, for
+# bench/wine_files_bench.sh; built on request.
+add_executable(wine_listing_parts EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/wine_listing_parts.cpp
+               ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp)
+target_link_options(wine_listing_parts PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_libraries(wine_listing_parts PRIVATE ntdll)
