@@ -166,7 +166,16 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
   const UINT declared = member->param_count;
   const bool put = member->kind == DISPATCH_PROPERTYPUT || member->kind == DISPATCH_PROPERTYPUTREF;
   // Where each declared parameter comes from: an index into rgvarg, or -1.
-  std::vector<int> source(declared, -1);
+  // Members declare a few parameters: those need no allocation per call.
+  int few[8];
+  std::vector<int> many;
+  int* source = few;
+  if (declared > 8) {
+    many.assign(declared, -1);
+    source = many.data();
+  } else {
+    for (UINT i = 0; i < declared; ++i) few[i] = -1;
+  }
   UINT named = params->cNamedArgs;
   UINT positional = params->cArgs - named;
   for (UINT n = 0; n < named; ++n) {
@@ -209,6 +218,12 @@ HRESULT InvokeMember(const InterfaceInfo& info, void* self, DISPID id, WORD flag
     }
     if (p.vt == VT_VARIANT || p.vt == (VT_VARIANT | VT_BYREF)) {
       a[i] = *src;  // by value as the caller holds it; the member copies what it keeps
+      continue;
+    }
+    if (src->vt == VT_BSTR && p.vt == VT_BSTR) {
+      // An [in] string stays the caller's for the call, and a member copies
+      // what it keeps: it needs no copy of its own.
+      a[i] = *src;
       continue;
     }
     HRESULT hr = src->vt == p.vt ? VariantCopy(&a[i], src) : VariantChangeType(&a[i], src, 0, p.vt);

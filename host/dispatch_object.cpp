@@ -37,6 +37,22 @@ std::unordered_map<IDispatch*, Shown> g_shown;
 // finalizer, so its address may be reused while its target waits for one.
 std::unordered_map<void*, HostRef*> g_attached;
 
+// The last two entries found there. A loop reads the members of one object
+// or calls one of its methods, so the trap's target and the method's
+// function alternate, and two compares answer before the map is hashed.
+// An entry goes with its map entry.
+struct Recent {
+  void* object;
+  HostRef* ref;
+};
+Recent g_recent[2];
+unsigned g_recent_next = 0;
+
+void ForgetRecent(void* object) {
+  for (Recent& recent : g_recent)
+    if (recent.object == object) recent = Recent{nullptr, nullptr};
+}
+
 void DropRef(HostRef* ref) {
   if (ref->prev) {
     ref->prev->next = ref->next;
@@ -192,7 +208,9 @@ IDispatch* TargetObject(duk_context* ctx) {
 // Native functions.
 
 duk_ret_t FinalizeRef(duk_context* ctx) {
-  g_attached.erase(duk_get_heapptr(ctx, 0));
+  void* self = duk_get_heapptr(ctx, 0);
+  g_attached.erase(self);
+  ForgetRecent(self);
   duk_get_prop_literal(ctx, 0, kRefKey);
   HostRef* ref = static_cast<HostRef*>(duk_get_pointer(ctx, -1));
   duk_pop(ctx);
@@ -426,6 +444,7 @@ HostRef* NewRef(RefKind kind) {
 void ReleaseAllObjects() {
   g_shown.clear();
   g_attached.clear();
+  g_recent[0] = g_recent[1] = Recent{nullptr, nullptr};
   while (g_refs) DropRef(g_refs);
   g_fast_members.clear();
   g_pinned = 0;
@@ -496,15 +515,26 @@ void AttachRef(duk_context* ctx, duk_idx_t obj, HostRef* ref) {
   StashGet(ctx, "finalizer");
   duk_set_finalizer(ctx, obj);
   // Without an entry the object's reference is found by its hidden key.
+  void* self = duk_get_heapptr(ctx, obj);
+  ForgetRecent(self);
   try {
-    g_attached[duk_get_heapptr(ctx, obj)] = ref;
+    g_attached[self] = ref;
   } catch (const std::bad_alloc&) {
   }
 }
 
 HostRef* GetRef(duk_context* ctx, duk_idx_t idx) {
-  auto found = g_attached.find(duk_get_heapptr(ctx, idx));
-  if (found != g_attached.end()) return found->second;
+  void* self = duk_get_heapptr(ctx, idx);
+  if (self) {
+    if (g_recent[0].object == self) return g_recent[0].ref;
+    if (g_recent[1].object == self) return g_recent[1].ref;
+  }
+  auto found = g_attached.find(self);
+  if (found != g_attached.end()) {
+    g_recent_next ^= 1;
+    g_recent[g_recent_next] = Recent{self, found->second};
+    return found->second;
+  }
   if (!duk_is_object(ctx, idx)) return nullptr;
   // Hidden keys bypass a Proxy's traps and read its target.
   duk_get_prop_literal(ctx, idx, kRefKey);

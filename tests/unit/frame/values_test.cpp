@@ -47,6 +47,18 @@ TEST(Bstr, RoundTripsNonAsciiTextThroughTheCodePage) {
   EXPECT_EQ(nullptr, s.get());  // the empty string is a null BSTR
 }
 
+TEST(Bstr, AsciiTextKeepsItsLengthItsNulsAndItsTerminator) {
+  Bstr s;
+  ASSERT_EQ(S_OK, s.FromAnsi(std::string("a\0b", 3)));
+  EXPECT_EQ(std::u16string(u"a\0b", 3), std::u16string(s.get(), s.Length()));
+  EXPECT_EQ(0, s.get()[3]);
+  ASSERT_EQ(S_OK, s.FromAnsi("C:\\x.txt"));
+  EXPECT_EQ(std::u16string(u"C:\\x.txt"), std::u16string(s.get()));
+  std::string back = "longer than the text";
+  ASSERT_EQ(S_OK, ToAnsi(s.get(), &back));
+  EXPECT_EQ("C:\\x.txt", back);
+}
+
 TEST(ReturnAnsi, RefusesANullOutPointer) {
   EXPECT_EQ(E_POINTER, ReturnAnsi("x", nullptr));
   BSTR out = nullptr;
