@@ -51,7 +51,7 @@ endif()
 
 # The search and the probe of a listing timed on their own, for
 # bench/wine_files_bench.sh; built on request.
-add_executable(wine_listing_parts EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/wine_listing_parts.cpp
+add_executable(wine_listing_parts EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/wine/listing_parts.cpp
                ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp)
 target_link_options(wine_listing_parts PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(wine_listing_parts PRIVATE ntdll)
