@@ -86,6 +86,17 @@ struct ShelfDrain {
 
 size_t ClassOf(size_t block_bytes) { return block_bytes / kClassBytes - 1; }
 
+__attribute__((noinline)) void* TakeShelvedBlock(size_t block_bytes) {
+  Shelf* shelf = t_slot.shelf;
+  if (shelf != nullptr && block_bytes <= kShelvedBytes) {
+    const size_t c = ClassOf(block_bytes);
+    if (shelf->count[c] > 0) return shelf->blocks[c][--shelf->count[c]];
+  }
+  return malloc(block_bytes);
+}
+
+// The ready block inline; the shelf and the allocator, which need more
+// registers, out of line.
 inline void* TakeBlock(size_t block_bytes) {
   const size_t c = ClassOf(block_bytes);
   if (c < kReadyClasses) {
@@ -95,11 +106,7 @@ inline void* TakeBlock(size_t block_bytes) {
       return block;
     }
   }
-  Shelf* shelf = t_slot.shelf;
-  if (shelf != nullptr && block_bytes <= kShelvedBytes) {
-    if (shelf->count[c] > 0) return shelf->blocks[c][--shelf->count[c]];
-  }
-  return malloc(block_bytes);
+  return TakeShelvedBlock(block_bytes);
 }
 
 Shelf* OpenShelf() {
@@ -113,21 +120,26 @@ Shelf* OpenShelf() {
   return shelf;
 }
 
-inline void GiveBlock(void* block, size_t block_bytes) {
-  const size_t c = ClassOf(block_bytes);
-  if (c < kReadyClasses && t_slot.ready[c] == nullptr && t_slot.shelf != nullptr) {
-    t_slot.ready[c] = block;
-    return;
-  }
+__attribute__((noinline)) void ShelveBlock(void* block, size_t block_bytes) {
   if (block_bytes <= kShelvedBytes) {
     Shelf* shelf = t_slot.shelf;
     if (shelf == nullptr) shelf = OpenShelf();
+    const size_t c = ClassOf(block_bytes);
     if (shelf != nullptr && shelf->count[c] < kPerClass) {
       shelf->blocks[c][shelf->count[c]++] = block;
       return;
     }
   }
   free(block);
+}
+
+inline void GiveBlock(void* block, size_t block_bytes) {
+  const size_t c = ClassOf(block_bytes);
+  if (c < kReadyClasses && t_slot.ready[c] == nullptr && t_slot.shelf != nullptr) {
+    t_slot.ready[c] = block;
+    return;
+  }
+  ShelveBlock(block, block_bytes);
 }
 #else
 void* TakeBlock(size_t block_bytes) { return malloc(block_bytes); }
