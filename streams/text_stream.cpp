@@ -131,23 +131,6 @@ bool PlainAscii(const char* bytes, size_t n) {
   return true;
 }
 
-// The first byte in [from, to) that is a NUL or above ASCII, or `to`.
-const char* PlainEnd(const char* from, const char* to) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; to - from >= 16; from += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const int odd = _mm_movemask_epi8(_mm_or_si128(v, _mm_cmpeq_epi8(v, zero)));
-    if (odd) return from + __builtin_ctz(static_cast<unsigned>(odd));
-  }
-#endif
-  for (; from < to; ++from) {
-    const unsigned char b = static_cast<unsigned char>(*from);
-    if (b == 0 || b >= 0x80) return from;
-  }
-  return to;
-}
-
 // n ASCII bytes into n code units elsewhere.
 inline void WidenInto(const char* bytes, size_t n, OLECHAR* out) {
   size_t i = 0;
@@ -417,7 +400,8 @@ HRESULT TextStream::NextLine(BSTR* line) {
 }
 
 void TextStream::Settle() {
-  checked_end_ = nullptr;  // the inner stream may read into its block next
+  // The inner stream may read into its block next.
+  checked_end_ = nullptr;
   if (raw_ahead_ == 0) return;
   const char* bytes = inner_->BytesBehind(raw_ahead_);
   OLECHAR* out = ahead_.Extend(raw_ahead_);
@@ -442,6 +426,49 @@ void TextStream::KeepRaw() {
   ahead_.Clear();
 }
 
+const char* TextStream::ScanPlain(const char* from, const char* to) {
+  const size_t offset = static_cast<size_t>(from - scan_base_);
+  // Only a scan that stopped at a byte that is not plain, or at the end,
+  // leaves a position inside a word, and neither goes further.
+  if (offset % 64 != 0) return from;
+  if (static_cast<size_t>(to - scan_base_) > kScanSpan) to = scan_base_ + kScanSpan;
+  uint64_t* word = cr_bits_.get() + offset / 64;
+#if defined(__SSE2__)
+  // Sixty-four bytes a step without a branch on what they hold, but one
+  // that is almost never taken: a byte that is not plain.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCR));
+  for (; to - from >= 64; from += 64, ++word) {
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
+    const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 48));
+    const __m128i odd = _mm_or_si128(_mm_or_si128(_mm_or_si128(v0, _mm_cmpeq_epi8(v0, zero)),
+                                                  _mm_or_si128(v1, _mm_cmpeq_epi8(v1, zero))),
+                                     _mm_or_si128(_mm_or_si128(v2, _mm_cmpeq_epi8(v2, zero)),
+                                                  _mm_or_si128(v3, _mm_cmpeq_epi8(v3, zero))));
+    if (_mm_movemask_epi8(odd)) break;
+    const auto crs = [&](__m128i v) {
+      return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr))));
+    };
+    *word = crs(v0) | crs(v1) << 16 | crs(v2) << 32 | crs(v3) << 48;
+  }
+#endif
+  // The rest, and the step holding a byte that is not plain: one at a time.
+  for (;; ++word) {
+    uint64_t bits = 0;
+    const char* at = from;
+    for (; at < to && at - from < 64; ++at) {
+      const unsigned char b = static_cast<unsigned char>(*at);
+      if (b == 0 || b >= 0x80) break;
+      if (b == kCR) bits |= uint64_t{1} << (at - from);
+    }
+    if (at < to || at > from) *word = bits;
+    if (at - from < 64) return at;
+    from = at;
+  }
+}
+
 __attribute__((always_inline)) inline bool TextStream::FastLine(BSTR* line) {
   if (unicode_ || !ahead_.empty()) return false;
   size_t held = 0;
@@ -449,28 +476,45 @@ __attribute__((always_inline)) inline bool TextStream::FastLine(BSTR* line) {
   // them up to 128, each further one 128, all served from the block.
   const char* bytes = inner_->HeldBytes(raw_ahead_, &held);
   if (!bytes) return false;
-  const size_t n = raw_ahead_ + held;
+  const char* const stop = bytes + raw_ahead_ + held;
+  // One scan of what the block holds, from the first pending byte (plain
+  // already, but it may be a lone CR).
+  if (!checked_end_ || checked_end_ < bytes) {
+    if (!cr_bits_) {
+      cr_bits_.reset(new (std::nothrow) uint64_t[kScanSpan / 64]);
+      if (!cr_bits_) return false;
+    }
+    scan_base_ = bytes;
+    checked_end_ = ScanPlain(bytes, stop);
+  }
   // The first CR LF in the bytes is the one the requests find, wherever
   // their ends fall, as long as every request up to the one holding the LF
-  // is plain ASCII (else a NUL cut or the code page decides).
-  size_t at = 0;
+  // is plain ASCII (else a NUL cut or the code page decides); the scan
+  // marked the CRs of the plain bytes.
+  const size_t checked = static_cast<size_t>(checked_end_ - scan_base_);
+  size_t from = static_cast<size_t>(bytes - scan_base_);
+  const char* cr;
   for (;;) {
-    const void* cr = std::memchr(bytes + at, kCR, n - at);
-    if (!cr) return false;
-    at = static_cast<size_t>(static_cast<const char*>(cr) - bytes);
-    if (at + 1 >= n) return false;  // what follows is not read yet
-    if (bytes[at + 1] == kLF) break;
-    ++at;
+    if (from >= checked) return false;
+    size_t w = from / 64;
+    uint64_t marks = cr_bits_[w] & (~uint64_t{0} << (from % 64));
+    const size_t last = (checked - 1) / 64;
+    while (!marks) {
+      if (w == last) return false;
+      marks = cr_bits_[++w];
+    }
+    const size_t found = w * 64 + static_cast<size_t>(__builtin_ctzll(marks));
+    cr = scan_base_ + found;
+    if (cr + 1 >= stop) return false;  // what follows is not read yet
+    if (cr[1] == kLF) break;
+    from = found + 1;
   }
+  const size_t n = static_cast<size_t>(stop - bytes);
+  const size_t at = static_cast<size_t>(cr - bytes);
   constexpr size_t kChunk = static_cast<size_t>(kLineChunk);
   const size_t end = (at + 1) / kChunk * kChunk + kChunk;
-  if (end > n) return false;
-  // Each byte of the block is checked once: the pending ones already were.
-  if (!checked_end_ || checked_end_ < bytes + raw_ahead_) checked_end_ = bytes + raw_ahead_;
-  if (checked_end_ < bytes + end) {
-    checked_end_ = PlainEnd(checked_end_, bytes + n);
-    if (checked_end_ < bytes + end) return false;
-  }
+  // The request holding the LF must be held, and plain to its end.
+  if (end > n || bytes + end > checked_end_) return false;
   BSTR result = nullptr;
   if (line && at > 0) {
     result = SysAllocStringLen(nullptr, static_cast<UINT>(at));

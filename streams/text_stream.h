@@ -131,9 +131,14 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   void Changing() { more_ahead_.store(false, std::memory_order_relaxed); }
   // ReadLine over the inner stream's read-ahead block, for ANSI text made
   // of whole 128-byte requests of ASCII without NUL: the same requests, made
-  // in memory, the break found by memchr and the line widened straight into
-  // its BSTR. False, with nothing taken, where the general path must run.
+  // in memory, the break taken from the scan's list and the line widened
+  // straight into its BSTR. False, with nothing taken, where the general
+  // path must run.
   bool FastLine(BSTR* line);
+  // One pass over [from, to) (at most kScanSpan bytes from scan_base_)
+  // that stops at the first byte that is a NUL or above ASCII and marks the
+  // CRs before the stop in cr_bits_; returns the stop.
+  const char* ScanPlain(const char* from, const char* to);
   // Moves the pending characters kept as bytes into the look-ahead; every
   // member that touches the look-ahead or the inner stream calls it first.
   void Settle();
@@ -155,6 +160,11 @@ class TextStream : public tessary::Object<TextStream, ITextStream, ITextStreamIn
   // The block's bytes before this (from the pending ones on) are known to
   // be plain ASCII without NUL; null once the block may have changed.
   const char* checked_end_ = nullptr;
+  // One bit for each checked byte from scan_base_ on, set for a CR; valid
+  // while checked_end_ is not null. A block is 64 KiB, so one scan covers it.
+  static constexpr size_t kScanSpan = 64 * 1024;
+  std::unique_ptr<uint64_t[]> cr_bits_;
+  const char* scan_base_ = nullptr;
   // True only while the stream is open and AtEndOfStream would answer
   // false, so a loop of AtEndOfStream and ReadLine takes the lock once a
   // line: set under the lock after a line is read, cleared under the lock

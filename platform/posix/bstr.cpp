@@ -42,19 +42,26 @@ size_t BlockBytes(uint64_t byte_len) {
 
 #if TESSARY_BSTR_SHELF
 constexpr size_t kPerClass = 4;
+// The classes of strings up to 125 characters (a typical line of text)
+// keep their most recently freed block in the thread's slot itself, so the
+// usual free-then-allocate of a line loop is one load from the slot.
+constexpr size_t kReadyClasses = 8;
 
 struct Shelf {
   void* blocks[kClasses][kPerClass];
   unsigned char count[kClasses];
 };
 
-// The thread's shelf, made with its first freed short string. Plain data
-// reached without the dynamic TLS look-up (a call per access, as much as the
-// shelf saves); sixteen bytes fit the static TLS room the loader keeps for a
-// library that is loaded later. Once the thread's destructors have drained
-// the shelf, `closed` sends what is freed after (by other thread-exit code)
-// straight to the allocator.
+// The thread's shelf, made with its first freed short string, and one ready
+// block per short class. Plain data reached without the dynamic TLS look-up
+// (a call per access, as much as the shelf saves); the slot's eighty bytes
+// stay well inside the static TLS room the loader keeps for a library that
+// is loaded later. A block is made ready only while the shelf exists, so
+// the thread's destructor (registered with the shelf) finds every block.
+// Once the destructors have drained both, `closed` sends what is freed
+// after (by other thread-exit code) straight to the allocator.
 struct ShelfSlot {
+  void* ready[kReadyClasses];
   Shelf* shelf;
   bool closed;
 };
@@ -65,6 +72,10 @@ struct ShelfDrain {
     Shelf* shelf = t_slot.shelf;
     t_slot.shelf = nullptr;
     t_slot.closed = true;
+    for (void*& block : t_slot.ready) {
+      free(block);
+      block = nullptr;
+    }
     if (shelf == nullptr) return;
     for (size_t c = 0; c < kClasses; ++c) {
       while (shelf->count[c] > 0) free(shelf->blocks[c][--shelf->count[c]]);
@@ -75,13 +86,27 @@ struct ShelfDrain {
 
 size_t ClassOf(size_t block_bytes) { return block_bytes / kClassBytes - 1; }
 
-void* TakeBlock(size_t block_bytes) {
+__attribute__((noinline)) void* TakeShelvedBlock(size_t block_bytes) {
   Shelf* shelf = t_slot.shelf;
   if (shelf != nullptr && block_bytes <= kShelvedBytes) {
     const size_t c = ClassOf(block_bytes);
     if (shelf->count[c] > 0) return shelf->blocks[c][--shelf->count[c]];
   }
   return malloc(block_bytes);
+}
+
+// The ready block inline; the shelf and the allocator, which need more
+// registers, out of line.
+inline void* TakeBlock(size_t block_bytes) {
+  const size_t c = ClassOf(block_bytes);
+  if (c < kReadyClasses) {
+    void* block = t_slot.ready[c];
+    if (block != nullptr) {
+      t_slot.ready[c] = nullptr;
+      return block;
+    }
+  }
+  return TakeShelvedBlock(block_bytes);
 }
 
 Shelf* OpenShelf() {
@@ -95,7 +120,7 @@ Shelf* OpenShelf() {
   return shelf;
 }
 
-void GiveBlock(void* block, size_t block_bytes) {
+__attribute__((noinline)) void ShelveBlock(void* block, size_t block_bytes) {
   if (block_bytes <= kShelvedBytes) {
     Shelf* shelf = t_slot.shelf;
     if (shelf == nullptr) shelf = OpenShelf();
@@ -106,6 +131,15 @@ void GiveBlock(void* block, size_t block_bytes) {
     }
   }
   free(block);
+}
+
+inline void GiveBlock(void* block, size_t block_bytes) {
+  const size_t c = ClassOf(block_bytes);
+  if (c < kReadyClasses && t_slot.ready[c] == nullptr && t_slot.shelf != nullptr) {
+    t_slot.ready[c] = block;
+    return;
+  }
+  ShelveBlock(block, block_bytes);
 }
 #else
 void* TakeBlock(size_t block_bytes) { return malloc(block_bytes); }
@@ -119,7 +153,7 @@ DWORD* PrefixOf(BSTR bstr) {
 // Allocates room for `byte_len` bytes of data; the prefix is set, the data
 // left for the caller and the terminator written. Null when the count does not
 // fit the 32-bit prefix (Windows refuses those lengths too) or memory is short.
-BSTR AllocateBytes(uint64_t byte_len) {
+inline BSTR AllocateBytes(uint64_t byte_len) {
   if (byte_len > 0xFFFFFFFFull - kPrefixBytes - kTerminatorBytes) return nullptr;
   char* block = static_cast<char*>(TakeBlock(BlockBytes(byte_len)));
   if (block == nullptr) return nullptr;

@@ -869,6 +869,36 @@ TEST_F(TextStreamTest, LinesAroundRequestAndBlockEndsMatchTheRequestScheme) {
   }
 }
 
+// The block is checked in steps of 64 bytes counted from where a scan
+// starts; short lines, breaks and lone CRs at every place in a step, and a
+// NUL or a character beyond ASCII ending the plain text in any step, give
+// the scheme's lines.
+TEST_F(TextStreamTest, ShortLinesAtEveryPlaceOfAScanStepMatchTheRequestScheme) {
+  std::string lines;
+  for (size_t n = 0; n < 40; ++n) lines += std::string(n % 7, 'a') + (n % 5 ? "\r\n" : "\r");
+  for (const std::string& odd : {std::string("\xc3\xa9"), std::string(1, '\0')}) {
+    for (size_t shift = 0; shift < 64; ++shift) {
+      for (size_t cut : {80u, 130u, 200u}) {
+        // The odd byte lies in the request after a line whose break may
+        // start a step, with a second break before it.
+        // The first line is read before the block is, so the scan starts
+        // with the second.
+        const std::string content = "1\r\n" + std::string(shift, 's') + "\r\n" +
+                                    lines.substr(0, cut) + std::string(100, 'q') + "\r\nab\r\n" +
+                                    std::string(30, 'r') + odd + lines + std::string(300, 't');
+        Put("f", content);
+        ITextStream* s = Open("f");
+        Model model(content, false, true);
+        while (!model.AtEnd()) {
+          ASSERT_EQ(model.ReadLine(), ReadLineW(s)) << shift << " " << cut << " " << model.line();
+          ASSERT_EQ(model.AtEnd(), AtEnd(s)) << shift << " " << cut;
+        }
+        s->Release();
+      }
+    }
+  }
+}
+
 // What another stream writes after a line was read shows from the next
 // request on; the characters already taken stay as they were.
 TEST_F(TextStreamTest, LinesSeeWritesThroughOtherStreamsFromTheNextRequest) {
