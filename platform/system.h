@@ -32,36 +32,119 @@ typedef struct _CRITICAL_SECTION {
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 EXTERN_C {
-TESSARY_EXPORT DWORD GetLastError(void);
-TESSARY_EXPORT void SetLastError(DWORD dwErrCode);
-TESSARY_EXPORT DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                                    DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize, void* Arguments);
-TESSARY_EXPORT HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
-TESSARY_EXPORT HLOCAL LocalFree(HLOCAL hMem);
+  TESSARY_EXPORT DWORD GetLastError(void);
+  TESSARY_EXPORT void SetLastError(DWORD dwErrCode);
+  TESSARY_EXPORT DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                                      DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                                      void* Arguments);
+  TESSARY_EXPORT HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+  TESSARY_EXPORT HLOCAL LocalFree(HLOCAL hMem);
 
-// CP_ACP is UTF-8 on POSIX.
-TESSARY_EXPORT INT MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
-                                       INT cbMultiByte, LPWSTR lpWideCharStr, INT cchWideChar);
-TESSARY_EXPORT INT WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
-                                       INT cchWideChar, LPSTR lpMultiByteStr, INT cbMultiByte,
-                                       LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
-TESSARY_EXPORT UINT GetACP(void);
+  // CP_ACP is UTF-8 on POSIX.
+  TESSARY_EXPORT INT MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                         INT cbMultiByte, LPWSTR lpWideCharStr, INT cchWideChar);
+  TESSARY_EXPORT INT WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                         INT cchWideChar, LPSTR lpMultiByteStr, INT cbMultiByte,
+                                         LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+  TESSARY_EXPORT UINT GetACP(void);
 
-// File times are 100 ns units since 1601-01-01 UTC; local time follows TZ.
-TESSARY_EXPORT BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
-TESSARY_EXPORT BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
-TESSARY_EXPORT BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
-TESSARY_EXPORT BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
-TESSARY_EXPORT void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
-TESSARY_EXPORT LCID GetUserDefaultLCID(void);
+  // File times are 100 ns units since 1601-01-01 UTC; local time follows TZ.
+  TESSARY_EXPORT BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime,
+                                              LPFILETIME lpLocalFileTime);
+  TESSARY_EXPORT BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime,
+                                              LPFILETIME lpFileTime);
+  TESSARY_EXPORT BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+  TESSARY_EXPORT BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
+  TESSARY_EXPORT void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+  TESSARY_EXPORT LCID GetUserDefaultLCID(void);
 
-TESSARY_EXPORT LONG InterlockedIncrement(LONG volatile* Addend);
-TESSARY_EXPORT LONG InterlockedDecrement(LONG volatile* Addend);
-TESSARY_EXPORT void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-TESSARY_EXPORT void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-TESSARY_EXPORT void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-TESSARY_EXPORT void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+  TESSARY_EXPORT LONG InterlockedIncrement(LONG volatile * Addend);
+  TESSARY_EXPORT LONG InterlockedDecrement(LONG volatile * Addend);
+  TESSARY_EXPORT void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+  TESSARY_EXPORT void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
-TESSARY_EXPORT void OutputDebugStringA(LPCSTR lpOutputString);
+  TESSARY_EXPORT void OutputDebugStringA(LPCSTR lpOutputString);
 }
+
+// The thread sanitizer knows pthread mutexes, not our futex word, so under
+// it a critical section is a recursive pthread mutex and the race checks see
+// every hand-over.
+#if defined(__SANITIZE_THREAD__)
+#define TESSARY_PTHREAD_SECTIONS 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TESSARY_PTHREAD_SECTIONS 1
+#endif
+#endif
+
+#if defined(TESSARY_PTHREAD_SECTIONS)
+EXTERN_C {
+  TESSARY_EXPORT void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+  TESSARY_EXPORT void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+}
+#else
+#include <new>
+
+// Every call into an object enters its critical section, nearly always one
+// nobody else holds: that case is made here, inline, one atomic operation to
+// enter and one to leave, and only a section held by another thread (or by
+// this one, entering again) or one with a thread asleep on it calls into
+// the library.
+// A section is a word that is 0 when free, 1 when held and 2 when held with
+// a thread asleep on it, beside the owner and its recursion count, which only
+// the owner writes; the words are reached through atomic operations only.
+struct TessarySection {
+  uint32_t state;
+  uint32_t recursion;
+  uintptr_t owner;
+};
+static_assert(sizeof(TessarySection) <= sizeof(CRITICAL_SECTION::opaque),
+              "a section must fit in CRITICAL_SECTION");
+
+EXTERN_C {
+  // The thread's identity as an owner is the address of its own copy of this
+  // byte: a fixed offset from the thread pointer, the same address in every
+  // library, found without a call.
+  TESSARY_EXPORT extern __thread char tessary_section_self
+      __attribute__((tls_model("initial-exec")));
+  // A section that could not be taken at once: entered again by its owner, or
+  // waited for.
+  TESSARY_EXPORT void EnterCriticalSectionHeld(LPCRITICAL_SECTION lpCriticalSection);
+  // Wakes one thread asleep on a section just left.
+  TESSARY_EXPORT void LeaveCriticalSectionWake(LPCRITICAL_SECTION lpCriticalSection);
+}
+
+inline TessarySection* TessarySectionOf(LPCRITICAL_SECTION lpCriticalSection) {
+  return std::launder(reinterpret_cast<TessarySection*>(lpCriticalSection->opaque));
+}
+
+// Re-entrant for the owning thread, as on Windows.
+extern "C" inline void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  TessarySection* section = TessarySectionOf(lpCriticalSection);
+  uint32_t expected = 0;
+  if (__builtin_expect(__atomic_compare_exchange_n(&section->state, &expected, 1, false,
+                                                   __ATOMIC_ACQUIRE, __ATOMIC_RELAXED),
+                       1)) {
+    __atomic_store_n(&section->owner, reinterpret_cast<uintptr_t>(&tessary_section_self),
+                     __ATOMIC_RELAXED);
+    section->recursion = 1;
+    return;
+  }
+  EnterCriticalSectionHeld(lpCriticalSection);
+}
+
+// A thread that does not own the section leaves it untouched. Only a thread
+// itself stores its identity as an owner, so a relaxed look at the owner
+// answers "is it me" correctly.
+extern "C" inline void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+  TessarySection* section = TessarySectionOf(lpCriticalSection);
+  if (__atomic_load_n(&section->owner, __ATOMIC_RELAXED) !=
+      reinterpret_cast<uintptr_t>(&tessary_section_self))
+    return;
+  if (--section->recursion > 0) return;
+  __atomic_store_n(&section->owner, 0, __ATOMIC_RELAXED);
+  if (__atomic_exchange_n(&section->state, 0, __ATOMIC_RELEASE) == 2)
+    LeaveCriticalSectionWake(lpCriticalSection);
+}
+#endif
 #endif

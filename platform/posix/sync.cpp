@@ -7,7 +7,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <new>
 
@@ -19,18 +18,7 @@ namespace {
 // Like Windows, each thread has its own last error, untouched by errno.
 thread_local DWORD t_last_error = ERROR_SUCCESS;
 
-#if defined(__SANITIZE_THREAD__)
-#define TESSARY_PTHREAD_SECTIONS 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TESSARY_PTHREAD_SECTIONS 1
-#endif
-#endif
-
 #if defined(TESSARY_PTHREAD_SECTIONS)
-// The thread sanitizer knows pthread mutexes, not our futex word, so under
-// it a critical section stays a recursive pthread mutex and the race checks
-// see every hand-over.
 static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::opaque),
               "a pthread mutex must fit in CRITICAL_SECTION");
 static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION),
@@ -40,52 +28,26 @@ pthread_mutex_t* MutexOf(LPCRITICAL_SECTION cs) {
   return std::launder(reinterpret_cast<pthread_mutex_t*>(cs->opaque));
 }
 #else
-// A critical section is entered by every call into an object, so entering
-// and leaving one that nobody else holds must cost one atomic operation
-// each: a word that is 0 when free, 1 when held and 2 when held with a
-// thread asleep on it (only then does leaving wake anyone), beside the
-// owner and its recursion count, which only the owner writes.
-struct Section {
-  std::atomic<uint32_t> state;
-  uint32_t recursion;
-  std::atomic<uintptr_t> owner;
-};
-static_assert(sizeof(Section) <= sizeof(CRITICAL_SECTION::opaque),
-              "a section must fit in CRITICAL_SECTION");
-static_assert(alignof(Section) <= alignof(CRITICAL_SECTION),
-              "CRITICAL_SECTION must be aligned for a section");
-static_assert(std::atomic<uint32_t>::is_always_lock_free &&
-                  std::atomic<uintptr_t>::is_always_lock_free,
-              "a section's words must be plain atomic words");
+TessarySection* SectionOf(LPCRITICAL_SECTION cs) { return TessarySectionOf(cs); }
 
-Section* SectionOf(LPCRITICAL_SECTION cs) {
-  return std::launder(reinterpret_cast<Section*>(cs->opaque));
-}
+uintptr_t Self() { return reinterpret_cast<uintptr_t>(&tessary_section_self); }
 
-// The thread's identity is the address of its own copy of this byte: a
-// fixed offset from the thread pointer, so finding it costs no call. Only a
-// thread itself ever stores its identity as an owner, so a relaxed look at
-// the owner answers "is it me" correctly.
-thread_local char t_self __attribute__((tls_model("initial-exec")));
-
-uintptr_t Self() { return reinterpret_cast<uintptr_t>(&t_self); }
-
-void FutexWait(std::atomic<uint32_t>* word, uint32_t expected) {
+void FutexWait(uint32_t* word, uint32_t expected) {
   // An early return (the word changed, a signal) only sends the caller
   // round its loop again.
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, nullptr,
-          nullptr, 0);
+  syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void FutexWakeOne(std::atomic<uint32_t>* word) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+void FutexWakeOne(uint32_t* word) {
+  syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-__attribute__((noinline)) void WaitForSection(Section* section) {
+void WaitForSection(TessarySection* section) {
   // From here on the word says 2, so whoever leaves next wakes a sleeper;
   // a thread that finds it free this way owns it, still marked 2, which at
   // worst costs one needless wake.
-  while (section->state.exchange(2, std::memory_order_acquire) != 0) FutexWait(&section->state, 2);
+  while (__atomic_exchange_n(&section->state, 2, __ATOMIC_ACQUIRE) != 0)
+    FutexWait(&section->state, 2);
 }
 #endif
 
@@ -131,42 +93,33 @@ void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
   pthread_mutex_destroy(MutexOf(lpCriticalSection));
 }
 #else
+__thread char tessary_section_self __attribute__((tls_model("initial-exec")));
+
 void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  Section* section = new (lpCriticalSection->opaque) Section;
-  section->state.store(0, std::memory_order_relaxed);
+  TessarySection* section = new (lpCriticalSection->opaque) TessarySection;
+  __atomic_store_n(&section->state, 0, __ATOMIC_RELAXED);
   section->recursion = 0;
-  section->owner.store(0, std::memory_order_relaxed);
+  __atomic_store_n(&section->owner, 0, __ATOMIC_RELAXED);
 }
 
-// Re-entrant for the owning thread, as on Windows.
-void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  Section* section = SectionOf(lpCriticalSection);
+void EnterCriticalSectionHeld(LPCRITICAL_SECTION lpCriticalSection) {
+  TessarySection* section = SectionOf(lpCriticalSection);
   const uintptr_t self = Self();
-  // A free section is the common case; only a held one asks who holds it.
-  uint32_t expected = 0;
-  if (!section->state.compare_exchange_strong(expected, 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed)) {
-    if (section->owner.load(std::memory_order_relaxed) == self) {
-      ++section->recursion;
-      return;
-    }
-    WaitForSection(section);
+  if (__atomic_load_n(&section->owner, __ATOMIC_RELAXED) == self) {
+    ++section->recursion;
+    return;
   }
-  section->owner.store(self, std::memory_order_relaxed);
+  WaitForSection(section);
+  __atomic_store_n(&section->owner, self, __ATOMIC_RELAXED);
   section->recursion = 1;
 }
 
-// A thread that does not own the section leaves it untouched.
-void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  Section* section = SectionOf(lpCriticalSection);
-  if (section->owner.load(std::memory_order_relaxed) != Self()) return;
-  if (--section->recursion > 0) return;
-  section->owner.store(0, std::memory_order_relaxed);
-  if (section->state.exchange(0, std::memory_order_release) == 2) FutexWakeOne(&section->state);
+void LeaveCriticalSectionWake(LPCRITICAL_SECTION lpCriticalSection) {
+  FutexWakeOne(&SectionOf(lpCriticalSection)->state);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  SectionOf(lpCriticalSection)->~Section();
+  SectionOf(lpCriticalSection)->~TessarySection();
 }
 #endif
 
