@@ -42,7 +42,8 @@ if(EXISTS ${GTEST_SOURCE_DIR}/src/gtest-all.cc)
   add_executable(find_probe_tests EXCLUDE_FROM_ALL
                  ${GTEST_SOURCE_DIR}/src/gtest-all.cc ${GTEST_SOURCE_DIR}/src/gtest_main.cc
                  ${CMAKE_SOURCE_DIR}/tests/wine/find_probe_test.cpp
-                 ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp)
+                 ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp
+                 ${CMAKE_SOURCE_DIR}/platform/win32/find_names.cpp)
   target_include_directories(find_probe_tests PRIVATE ${GTEST_SOURCE_DIR} ${GTEST_SOURCE_DIR}/include)
   target_compile_options(find_probe_tests PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_mingw.h)
   target_link_options(find_probe_tests PRIVATE -static -static-libgcc -static-libstdc++)
@@ -52,6 +53,7 @@ endif()
 # The search and the probe of a listing timed on their own, for
 # bench/wine_files_bench.sh; built on request.
 add_executable(wine_listing_parts EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/wine/listing_parts.cpp
-               ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp)
+               ${CMAKE_SOURCE_DIR}/platform/win32/find_probe.cpp
+               ${CMAKE_SOURCE_DIR}/platform/win32/find_names.cpp)
 target_link_options(wine_listing_parts PRIVATE -static -static-libgcc -static-libstdc++)
 target_link_libraries(wine_listing_parts PRIVATE ntdll)

@@ -33,8 +33,13 @@ HRESULT ForEachMatch(const Folder& folder, bool names_only, Visit&& visit) {
   HRESULT hr = S_OK;
   do {
     hr = visit(search, found);
-  } while (SUCCEEDED(hr) && ::FindNextFileA(search, &found));
-  ::FindClose(search);
+  } while (SUCCEEDED(hr) &&
+           (names_only ? ::FindNextFileNamesA(search, &found) : ::FindNextFileA(search, &found)));
+  if (names_only) {
+    ::FindCloseNames(search);
+  } else {
+    ::FindClose(search);
+  }
   return hr;
 }
 

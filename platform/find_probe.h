@@ -27,23 +27,34 @@
 // for a folder (a link to a folder is one) and FILE_ATTRIBUTE_REPARSE_POINT
 // for a link, nothing else can be relied on, and the sizes and times are not
 // filled in. Names and order are FindFirstFileA's; the search is continued
-// with FindNextFileA, probed with FindProbeEntryA and closed with FindClose.
+// with FindNextFileNamesA, probed with FindProbeEntryA and closed with
+// FindCloseNames.
 // - On POSIX the kind comes from the folder's own listing, so an entry costs
 //   no look-up of its name unless it is a link (which is followed) or the
 //   file system does not say what the entry is. Only those looks can skip
 //   an entry removed since the folder was read, or end the search with an
 //   error; the others are handed out as the folder listed them.
 // - On Windows it is the system's search at its basic level, fetching the
-//   folder in large pieces.
+//   folder in large pieces. Each entry's probe is an attribute query of its
+//   own, as costly as reading the entry, so once a search has handed out a
+//   few hundred entries it reads the rest of the folder on a thread of its
+//   own while the caller probes what was read, instead of the two waiting on
+//   each other (platform/win32/find_names.cpp).
 #ifdef _WIN32
-inline HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  return FindFirstFileExA(lpFileName, FindExInfoBasic, lpFindFileData, FindExSearchNameMatch,
-                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
+EXTERN_C {
+  HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+  BOOL FindNextFileNamesA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+  BOOL FindCloseNames(HANDLE hFindFile);
 }
 #else
 EXTERN_C {
   TESSARY_EXPORT HANDLE FindFirstFileNamesA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 }
+// The search FindFirstFileNamesA starts is one of FindFirstFileA's.
+inline BOOL FindNextFileNamesA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+  return FindNextFileA(hFindFile, lpFindFileData);
+}
+inline BOOL FindCloseNames(HANDLE hFindFile) { return FindClose(hFindFile); }
 #endif
 
 #ifdef _WIN32

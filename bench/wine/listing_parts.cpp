@@ -34,8 +34,8 @@ int Walk(const std::string& folder, bool probe) {
       if (!FindProbeEntryA(search, full.c_str(), found.cFileName)) continue;
     }
     ++files;
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileNamesA(search, &found));
+  FindCloseNames(search);
   return files;
 }
 
