@@ -10,6 +10,7 @@
 #include <winternl.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/nt_path.h"
 
@@ -176,6 +177,90 @@ TEST_F(FindProbeTest, ADeviceNameAnswersAsTheOpen) {
   const Answer open = Open(path), probe = Probe(path);
   EXPECT_EQ(probe.ok, open.ok);
   EXPECT_EQ(probe.error, open.error);
+}
+
+// A folder large enough that the names search reads it ahead on a second
+// thread hands out the system search's entries, in its order, with the
+// folder attribute where the system search has it, and ends as it does.
+class NamesSearchTest : public ::testing::Test {
+ protected:
+  static constexpr int kFiles = 700;
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    folder_ = std::string(temp) + "tessary-names-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string path = folder_ + "\\f" + std::to_string(i * 7919 % kFiles) + ".txt";
+      HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      ASSERT_NE(handle, INVALID_HANDLE_VALUE) << path;
+      CloseHandle(handle);
+      if (i % 200 == 0) {
+        ASSERT_TRUE(CreateDirectoryA((path + ".d").c_str(), nullptr));
+      }
+    }
+  }
+  void TearDown() override {
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder_ + "\\*").c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string path = folder_ + "\\" + data.cFileName;
+        if (data.cFileName[0] == '.') continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveDirectoryA(path.c_str());
+        } else {
+          DeleteFileA(path.c_str());
+        }
+      } while (FindNextFileA(search, &data));
+      FindClose(search);
+    }
+    RemoveDirectoryA(folder_.c_str());
+  }
+  // Each entry as "name" or "name/" for a folder, up to `limit` entries, and
+  // the error that ended the walk.
+  template <class First, class Next, class Close>
+  std::vector<std::string> Walk(First first, Next next, Close close, size_t limit, DWORD* end) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE search = first((folder_ + "\\*").c_str(), &data);
+    EXPECT_NE(search, INVALID_HANDLE_VALUE);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    *end = ERROR_SUCCESS;
+    do {
+      const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      names.push_back(std::string(data.cFileName) + (folder ? "/" : ""));
+      if (names.size() == limit) break;
+    } while (next(search, &data) || ((*end = GetLastError()), false));
+    EXPECT_TRUE(close(search));
+    return names;
+  }
+  std::string folder_;
+};
+
+TEST_F(NamesSearchTest, ReadingAheadHandsOutTheSystemSearchAsItIs) {
+  DWORD system_end = 0, names_end = 0;
+  const auto system = Walk([](LPCSTR p, LPWIN32_FIND_DATAA d) { return FindFirstFileA(p, d); },
+                           FindNextFileA, FindClose, SIZE_MAX, &system_end);
+  const auto names =
+      Walk(FindFirstFileNamesA, FindNextFileNamesA, FindCloseNames, SIZE_MAX, &names_end);
+  EXPECT_EQ(system.size(), static_cast<size_t>(kFiles + 4 + 2));  // files, folders, "." and ".."
+  EXPECT_EQ(names, system);
+  EXPECT_EQ(names_end, static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_EQ(names_end, system_end);
+  // Closed while the reader is still at work: the entries so far are the
+  // same, and closing waits for the reader instead of leaving it loose.
+  for (size_t limit : {size_t{80}, size_t{300}}) {
+    DWORD unused = 0;
+    const auto part = Walk(FindFirstFileNamesA, FindNextFileNamesA, FindCloseNames, limit, &unused);
+    EXPECT_EQ(part, std::vector<std::string>(system.begin(), system.begin() + limit));
+  }
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(FindFirstFileNamesA((folder_ + "\\nothing*").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(FindNextFileNamesA(INVALID_HANDLE_VALUE, &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FindCloseNames(nullptr));
 }
 
 }  // namespace
