@@ -39,6 +39,7 @@
 
 #include <winternl.h>
 
+#include "platform/win32/find_names.h"
 #include "platform/win32/nt_path.h"
 
 extern "C" {
@@ -74,9 +75,7 @@ bool EndsInSeparator(const WCHAR* name, int length) {
 
 }  // namespace
 
-BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
-  (void)hFindFile;
-  (void)lpName;
+BOOL tessary::win32::ProbeFullNameA(LPCSTR lpFullName) {
   WCHAR wide[MAX_PATH];
   const UINT code_page = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
   const int length = lpFullName == nullptr || *lpFullName == '\0'
@@ -111,4 +110,13 @@ BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
     return FALSE;
   }
   return TRUE;
+}
+
+// The entry's own name is not needed: the system resolves lpFullName as the
+// open does. A large folder's search may have probed the entry already.
+BOOL FindProbeEntryA(HANDLE hFindFile, LPCSTR lpFullName, LPCSTR lpName) {
+  (void)lpName;
+  BOOL passed = FALSE;
+  if (tessary::win32::ReadAheadProbeAnswer(hFindFile, lpFullName, &passed)) return passed;
+  return tessary::win32::ProbeFullNameA(lpFullName);
 }

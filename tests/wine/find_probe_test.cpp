@@ -263,4 +263,32 @@ TEST_F(NamesSearchTest, ReadingAheadHandsOutTheSystemSearchAsItIs) {
   EXPECT_FALSE(FindCloseNames(nullptr));
 }
 
+// Once the folder is read, the reader probes the files the caller has not
+// reached; the caller takes those answers only for the very names the reader
+// probed, and probes any other name, and every folder, itself.
+TEST_F(NamesSearchTest, AnswersMadeAheadAreTheProbesOwn) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileNamesA((folder_ + "\\*").c_str(), &data);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  size_t seen = 1, files = 0;
+  while (seen < 100 && FindNextFileNamesA(search, &data)) ++seen;
+  Sleep(300);  // the reader reads the rest and probes it meanwhile
+  while (FindNextFileNamesA(search, &data)) {
+    const std::string name = data.cFileName, full = folder_ + "\\" + name;
+    SetLastError(0);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (name[0] == '.') continue;
+      EXPECT_FALSE(FindProbeEntryA(search, full.c_str(), name.c_str())) << name;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name;
+    } else if (++files % 2 == 0) {
+      EXPECT_TRUE(FindProbeEntryA(search, full.c_str(), name.c_str())) << name;
+    } else {
+      EXPECT_FALSE(FindProbeEntryA(search, (full + "x").c_str(), name.c_str())) << name;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << name;
+    }
+  }
+  EXPECT_GT(files, 500u);
+  EXPECT_TRUE(FindCloseNames(search));
+}
+
 }  // namespace
