@@ -76,9 +76,11 @@ awk -v n="Files.Count.wine.${files}x$listings" -v a="$ours" -v bn="FileSystemObj
   'BEGIN { printf "%-22s %8d ms   %-10s %8d ms   ratio %.2f\n", n, a, bn, b, (b > 0 ? a / b : 0) }'
 
 # The same listings made by a plain program with no objects: the search
-# alone, and the search with the probe of each file. Their sum over the
-# standard object's whole listing is what the probe alone leaves of the
-# ratio. Only for the DLL of build-win64/, where the program is built too.
+# alone, and the search with the probe of each file (read ahead and probed
+# as the listing does). The second over the standard object's whole listing
+# is the part of the ratio that is the search and the probe, and the rest is
+# the objects. Only for the DLL of build-win64/, where the program is built
+# too.
 [[ -z ${TESSARY_WINE_DLL:-} ]] || exit 0
 cmake --build build-win64 --target wine_listing_parts >/dev/null
 cp build-win64/bin/wine_listing_parts.exe "$install/"
