@@ -185,6 +185,20 @@ TEST(SafeArray, InterfacesAreAddRefedAndReleasedOnDestroy) {
   ASSERT_EQ(S_OK, SafeArrayDestroy(copy));
   ASSERT_EQ(S_OK, SafeArrayDestroy(psa));
   EXPECT_EQ(1, object.refs);
+  // An array over the caller's own memory releases its elements and leaves
+  // the memory, zeroed, to the caller.
+  IDispatch* held[2] = {&object, &object};
+  object.refs = 3;
+  SAFEARRAY fixed{};
+  fixed.cDims = 1;
+  fixed.fFeatures = FADF_STATIC | FADF_DISPATCH;
+  fixed.cbElements = sizeof(IDispatch*);
+  fixed.pvData = held;
+  fixed.rgsabound[0].cElements = 2;
+  ASSERT_EQ(S_OK, SafeArrayDestroy(&fixed));
+  EXPECT_EQ(1, object.refs);
+  EXPECT_EQ(nullptr, held[0]);
+  EXPECT_EQ(nullptr, held[1]);
 }
 
 TEST(SafeArray, VariantElementsAreDeepCopies) {
